@@ -1,0 +1,54 @@
+#pragma once
+
+// The installer's client for the vendor's HTTP API: signed form posts, the
+// reply envelope, failure reports, domain discovery, the init call, the
+// install and error reports, and file download.
+
+#include <QByteArray>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QHttpMultiPart;
+class QIODevice;
+class QNetworkAccessManager;
+
+
+class Network : public QObject
+{
+    Q_OBJECT
+public:
+    Network();
+    ~Network() override;
+
+signals:
+    void qmlSign_QString_agreementurl(QString url);
+
+public:
+    Q_INVOKABLE void httpGetRequest(QString interface);
+    Q_INVOKABLE void httpRequest(QString interface, QByteArray post_data);
+    Q_INVOKABLE void httpRequestFormdate(QString interface, QHttpMultiPart *post_data);
+    Q_INVOKABLE void replyTimeOut();
+    Q_INVOKABLE void replyFinished(QNetworkReply *reply);
+    Q_INVOKABLE void jsonReply(QByteArray result, QNetworkReply *reply);
+    Q_INVOKABLE bool addFormdata(QHttpMultiPart *post_data, QString key, QByteArray value);
+    Q_INVOKABLE void httpRequestByte(QUrl imageurl, QString imagepath);
+    Q_INVOKABLE void byteReadyRead();
+    Q_INVOKABLE void byteDownloadFinish(bool success, int index);
+    Q_INVOKABLE void getDomain();
+    Q_INVOKABLE void initRequest();
+    Q_INVOKABLE void reportinstall();
+    Q_INVOKABLE void sendReportError(QString code, QString msg);
+
+private:
+    QIODevice *downloadFile = nullptr;
+    QNetworkAccessManager *manager = nullptr;
+    QNetworkRequest request;
+    QNetworkReply *currentReply = nullptr;
+    QNetworkReply *downloadReply = nullptr;
+    QHttpMultiPart *currentForm = nullptr;
+};
+
+Q_DECLARE_METATYPE(QNetworkReply *)

@@ -1,0 +1,68 @@
+#pragma once
+
+// Everything that differs between Windows and Linux. The rest of the program
+// calls these functions and holds no system test of its own.
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QByteArray>
+#include <memory>
+
+class QSettings;
+class QUrl;
+
+namespace Platform {
+
+// Single instance. claimSingleInstance runs before the application object
+// exists: true when this process is the only installer; otherwise the first
+// instance has been asked to show its window titled `title`.
+bool claimSingleInstance(const QString &title);
+// Once the application object exists: let a later start bring our window
+// titled `title` to the front (the window lookup of Windows needs nothing).
+void serveSecondInstances(const QString &title);
+
+// A console for "--t", "--td", "--dt".
+void openConsole();
+
+// "64" or "32" for the operating system; empty when the system can't tell.
+QString nativeOsBits();
+// The processor values of the machine-description log line.
+void processorInfo(quint64 *activeMask, quint32 *revision);
+
+// A registry key (a path such as "HKEY_LOCAL_MACHINE\Software\...\LRI\"),
+// opened through the native settings; values keep their names and types.
+std::unique_ptr<QSettings> openRegistryKey(const QString &keyPath);
+// Where the registry lives when it is emulated (empty on Windows).
+QString registryFilePath();
+
+// Install folder when no earlier install is recorded.
+QString defaultInstallPath();
+
+// The text in which the installer's own image name is looked up for the
+// channel tag; empty when it could not be had within timeoutMs.
+QByteArray installerImageListing(int timeoutMs);
+
+// The program to run for one of the system tools tasklist, taskkill, sc and
+// schtasks, and the environment their children run in.
+QString toolProgram(const QString &tool);
+QProcessEnvironment toolEnvironment();
+
+// How a batch file is run as one command.
+struct Command {
+    QString program;
+    QStringList arguments;
+};
+Command batchCommand(const QString &batchPath);
+
+// A shortcut at linkPath (a ".lnk" path) that starts target.
+bool createShortcut(const QString &linkPath, const QString &target);
+
+// Starts the installed client without waiting for it. On failure *errorCode
+// holds the system's error value (a shell result of 32 or less on Windows).
+bool launchClient(const QString &program, const QStringList &parameters, int *errorCode);
+
+// Opens a web address in the user's browser.
+void openWebAddress(const QUrl &url);
+
+} // namespace Platform

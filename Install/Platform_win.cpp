@@ -1,0 +1,139 @@
+// Windows side of the platform unit.
+
+#include "Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QUrl>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+namespace Platform {
+
+namespace {
+
+std::wstring wide(const QString &text)
+{
+    return text.toStdWString();
+}
+
+} // namespace
+
+bool claimSingleInstance(const QString &title)
+{
+    // The first instance keeps its handle open for its whole life.
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, wide(title).c_str());
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (HWND window = ::FindWindowW(nullptr, wide(title).c_str()))
+            ::ShowWindow(window, SW_SHOWNORMAL);
+        if (mutex)
+            ::CloseHandle(mutex);
+        return false;
+    }
+    return true;
+}
+
+void serveSecondInstances(const QString &)
+{
+    // A second instance finds our window by its title itself.
+}
+
+void openConsole()
+{
+    if (::AllocConsole())
+        (void)std::freopen("CONOUT$", "w+t", stdout);
+}
+
+QString nativeOsBits()
+{
+    using NativeSystemInfo = void(WINAPI *)(LPSYSTEM_INFO);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto getNativeSystemInfo =
+        kernel ? reinterpret_cast<NativeSystemInfo>(::GetProcAddress(kernel, "GetNativeSystemInfo")) : nullptr;
+    if (!getNativeSystemInfo)
+        return QString();
+    SYSTEM_INFO info{};
+    getNativeSystemInfo(&info);
+    const WORD arch = info.wProcessorArchitecture;
+    return arch == PROCESSOR_ARCHITECTURE_AMD64 || arch == PROCESSOR_ARCHITECTURE_IA64 ? QStringLiteral("64")
+                                                                                      : QStringLiteral("32");
+}
+
+void processorInfo(quint64 *activeMask, quint32 *revision)
+{
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    *activeMask = quint64(info.dwActiveProcessorMask);
+    *revision = info.wProcessorRevision;
+}
+
+std::unique_ptr<QSettings> openRegistryKey(const QString &keyPath)
+{
+    return std::make_unique<QSettings>(keyPath, QSettings::Registry32Format);
+}
+
+QString registryFilePath()
+{
+    return QString();
+}
+
+QString defaultInstallPath()
+{
+    return QStringLiteral("C:/Program Files (x86)/lumenrider");
+}
+
+QByteArray installerImageListing(int timeoutMs)
+{
+    QProcess listing;
+    listing.start(QStringLiteral("tasklist.exe"), QStringList());
+    if (!listing.waitForFinished(timeoutMs))
+        return QByteArray();
+    return listing.readAllStandardOutput();
+}
+
+QString toolProgram(const QString &tool)
+{
+    return tool;
+}
+
+QProcessEnvironment toolEnvironment()
+{
+    return QProcessEnvironment::systemEnvironment();
+}
+
+Command batchCommand(const QString &batchPath)
+{
+    return {QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QDir::toNativeSeparators(batchPath)}};
+}
+
+bool createShortcut(const QString &linkPath, const QString &target)
+{
+    return QFile::link(target, linkPath);
+}
+
+bool launchClient(const QString &program, const QStringList &parameters, int *errorCode)
+{
+    const QString file = QLatin1Char('"') + program + QLatin1Char('"');
+    const QString arguments = parameters.join(QLatin1Char(' '));
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
+        nullptr, L"open", wide(file).c_str(), arguments.isEmpty() ? nullptr : wide(arguments).c_str(), nullptr,
+        SW_SHOW));
+    *errorCode = int(result);
+    return result > 32;
+}
+
+void openWebAddress(const QUrl &url)
+{
+    // Fully encoded, the address holds no quote or blank that could end the
+    // parameter early.
+    const QString parameter = QLatin1Char('"') + QString::fromLatin1(url.toEncoded()) + QLatin1Char('"');
+    ::ShellExecuteW(nullptr, L"open", L"explorer.exe", wide(parameter).c_str(), nullptr, SW_HIDE);
+}
+
+} // namespace Platform

@@ -1,0 +1,33 @@
+#pragma once
+
+// One install job off the main thread:
+// 1 logon task, 2 file release, 3 stop the client's processes,
+// 4 remove the client's driver service.
+
+#include <QThread>
+
+class Thread : public QThread
+{
+    Q_OBJECT
+public:
+    // The job is carried by the thread itself, so two jobs started back to
+    // back each run their own.
+    explicit Thread(int job);
+
+signals:
+    void sign_bool_addStartProject(bool success, int threadid);
+    void sign_bool_killProcess(bool success, int threadid);
+    void sign_bool_replydrivesysinstall(bool success, int threadid);
+    void sign_int_procesvalue(int maxvalue);
+    // End of job 2, so the installing page can tell a failed release.
+    void sign_bool_releasefile(bool success, int threadid);
+
+public slots:
+    void connect_startspeedprogressmax(int maxvalue);
+
+protected:
+    void run() override;
+
+private:
+    const int job;
+};

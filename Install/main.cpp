@@ -1,0 +1,284 @@
+#include "main.h"
+
+#include "Info.h"
+#include "Network.h"
+#include "Operation.h"
+#include "Platform.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QMutex>
+#include <QQmlApplicationEngine>
+#include <QSettings>
+#include <QTextStream>
+#include <QUrl>
+#include <QtQml>
+
+#include <cstdio>
+#include <cstring>
+
+const QString installerTitle = QStringLiteral("流光游戏加速器安装程序");
+
+namespace {
+
+const int listingWaitMs = 30000;
+const char imageNameMarker[] = "lumenrider_";
+const int imageNameSliceBytes = 60;
+
+// ---- log sink --------------------------------------------------------------
+
+QString levelTag(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return QStringLiteral("【Debug】");
+    case QtInfoMsg: return QStringLiteral("【Info】");
+    case QtWarningMsg: return QStringLiteral("【Error】");
+    case QtCriticalMsg: return QStringLiteral("【Critical】");
+    case QtFatalMsg: return QStringLiteral("【Fatal】");
+    }
+    return QString();
+}
+
+// One mutex per file, made on first use and kept to the end.
+QMutex &logFileMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QMutex &errorFileMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+const QString &logFolder()
+{
+    static const QString folder = installerFolder();
+    return folder;
+}
+
+// Each entry opens, writes and closes its file, so it is on disk when the
+// logging call returns.
+void appendEntry(const QString &fileName, QMutex &mutex, const QString &entry)
+{
+    QMutexLocker lock(&mutex);
+    QFile file(logFolder() + QLatin1Char('/') + fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    QTextStream stream(&file);
+    stream << entry << "\r\n";
+    stream.flush();
+    file.close();
+}
+
+// A message raised while the sink runs (the file layer complaining, say)
+// must not come back into it and take a file mutex a second time.
+thread_local bool insideSink = false;
+
+} // namespace
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (insideSink) {
+        const QByteArray text = msg.toLocal8Bit();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        std::fputc('\n', stderr);
+        return;
+    }
+    insideSink = true;
+
+    const QString tag = levelTag(type);
+    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // All five fields in one pass: a "%" in the message is left as it is.
+    const QString body = QStringLiteral("[%1][File:%2][Line:%3][Function:%4]\r\n【msg】:[%5]\r\n")
+                             .arg(time, QString::fromUtf8(context.file), QString::number(context.line),
+                                  QString::fromUtf8(context.function), msg);
+    if (fullLogMode)
+        appendEntry(QStringLiteral("log.txt"), logFileMutex(), tag + body);
+    else if (type == QtWarningMsg)
+        appendEntry(QStringLiteral("Errorlog.txt"), errorFileMutex(), tag + body);
+
+    const QByteArray line = (tag + msg + QStringLiteral("\r\n")).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+
+    insideSink = false;
+}
+
+// ---- start-up steps ----------------------------------------------------------
+
+void setOrganisationName()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Some organization"));
+}
+
+bool checkSingleInstance()
+{
+    return Platform::claimSingleInstance(installerTitle);
+}
+
+void readCommandLine(int argc, char *argv[])
+{
+    for (int i = 0; i < argc; ++i) {
+        qDebug() << "<参数启动>检测启动参数：" << QString::fromLocal8Bit(argv[i]);
+        applyCommandLineFlag(argv[i]);
+    }
+}
+
+void applyCommandLineFlag(const char *argument)
+{
+    struct Flag
+    {
+        const char *text;
+        bool debug;
+        bool console;
+        bool fullLog;
+        bool install;
+    };
+    static const Flag flags[] = {
+        {"--d", true, false, false, false},     {"--td", true, true, false, false},
+        {"--dt", true, true, false, false},     {"--t", false, true, false, false},
+        {"--alog", false, false, true, false},  {"--goinstall", false, false, false, true},
+    };
+    for (const Flag &flag : flags) {
+        if (std::strcmp(argument, flag.text) != 0)
+            continue;
+        debugMode = debugMode || flag.debug;
+        fullLogMode = fullLogMode || flag.fullLog;
+        goInstall = goInstall || flag.install;
+        if (flag.console) {
+            consoleMode = true;
+            Platform::openConsole();
+        }
+        if (flag.fullLog)
+            qDebug() << "开启全日志模式";
+        return;
+    }
+}
+
+void installLogSink()
+{
+    qInstallMessageHandler(logMessageHandler);
+}
+
+ChannelValues scanInstallerChannel(const QByteArray &listing, ChannelValues values)
+{
+    const int markerAt = listing.indexOf(imageNameMarker);
+    if (markerAt < 0)
+        return values;
+    const QString slice = QString::fromUtf8(listing.mid(markerAt, imageNameSliceBytes));
+    qDebug() << "___________" << slice;
+    const int extensionAt = slice.indexOf(QLatin1String(".e"));
+    qDebug() << "___________" << extensionAt;
+    if (extensionAt < 0)
+        return values;
+
+    // Positions in the slice are fixed: the tag starts after "lumenrider_",
+    // a project name after "auth" and one separator, a channel id after the
+    // version and one separator.
+    const int tagAt = int(std::strlen(imageNameMarker));
+    const int projectAt = tagAt + 5;
+    const int channelAt = tagAt + versionName.size() + 1;
+    QString tag = slice.mid(tagAt, extensionAt - tagAt);
+    values.inviteCdk = tag;
+    if (values.inviteCdk == versionName)
+        values.inviteCdk.clear();
+    if (!values.inviteCdk.contains(QLatin1Char('(')) && values.inviteCdk.contains(QLatin1String("auth"))) {
+        // A bare "auth" names no project: the default stays.
+        if (tag != QLatin1String("auth"))
+            values.projectName = slice.mid(projectAt, extensionAt - projectAt);
+        values.inviteCdk.clear();
+    }
+    if (values.inviteCdk.contains(versionName) && !values.inviteCdk.contains(QLatin1Char('('))) {
+        values.oemId = slice.mid(channelAt, extensionAt - channelAt);
+        values.inviteCdk.clear();
+    }
+    if (values.inviteCdk.contains(versionName + QLatin1Char('(')))
+        values.inviteCdk.clear();
+
+    qDebug() << "invitecdk:" << values.inviteCdk << "oem:" << values.oemId << "project_name" << values.projectName;
+    return values;
+}
+
+void readInstallerChannel()
+{
+    const ChannelValues values =
+        scanInstallerChannel(Platform::installerImageListing(listingWaitMs), {inviteCdk, oemId, projectName});
+    inviteCdk = values.inviteCdk;
+    oemId = values.oemId;
+    projectName = values.projectName;
+}
+
+void discoverApi(Network &network)
+{
+    network.getDomain();
+}
+
+void checkSecondInstall()
+{
+    const auto registry = Platform::openRegistryKey(installerUninstallRoot + QStringLiteral("LRI\\"));
+    if (registry->value(QStringLiteral("xinstall")).toString() == QLatin1String("1")) {
+        qDebug() << "二次安装";
+        secondInstall = QStringLiteral("是");
+    }
+}
+
+void waitForApi()
+{
+    // Domain discovery has finished by now, within the API client's time-out,
+    // and nothing else fills the base: without it the installer goes on and
+    // its reports are skipped.
+    if (gameApiBase.isEmpty())
+        qWarning() << "<接口操作>:未获取到接口地址,不上报继续安装";
+}
+
+void startClientStopJob(Operation &operation)
+{
+    clientProcessList = QStringLiteral("ZURizad.exe,ruzuvaveru.exe,lumenrider.exe");
+    operation.startthread(3);
+}
+
+void registerQmlTypes()
+{
+    qmlRegisterType<Network>("qz.Network", 1, 0, "Network");
+    qmlRegisterType<Operation>("qz.InstallOperation", 1, 0, "InstallOperation");
+}
+
+bool loadMainPage(QQmlApplicationEngine &engine)
+{
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    return !engine.rootObjects().isEmpty();
+}
+
+int main(int argc, char *argv[])
+{
+    setOrganisationName();
+    if (!checkSingleInstance())
+        return 0;
+
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication app(argc, argv);
+    QQmlApplicationEngine engine;
+    Platform::serveSecondInstances(installerTitle);
+
+    readCommandLine(argc, argv);
+    installLogSink();
+    initInstallInfo();
+    readInstallerChannel();
+
+    Network network;
+    discoverApi(network);
+    checkSecondInstall();
+    waitForApi();
+
+    Operation operation;
+    startClientStopJob(operation);
+
+    registerQmlTypes();
+    if (!loadMainPage(engine))
+        return -1;
+    return app.exec();
+}

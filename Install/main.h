@@ -1,0 +1,40 @@
+#pragma once
+
+// Start-up of the installer, its log sink and its crash handler.
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+class Network;
+class Operation;
+class QQmlApplicationEngine;
+
+// Title of the main page, and the name a second instance looks for.
+extern const QString installerTitle;
+
+// Formats every message and writes it to the log files and the console.
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
+
+// Channel values carried in the installer's image name.
+struct ChannelValues
+{
+    QString inviteCdk;
+    QString oemId;
+    QString projectName;
+};
+
+// The start-up steps, in the order main() runs them.
+void setOrganisationName();
+bool checkSingleInstance();
+void readCommandLine(int argc, char *argv[]);
+void applyCommandLineFlag(const char *argument);
+void installLogSink();
+ChannelValues scanInstallerChannel(const QByteArray &listing, ChannelValues values);
+void readInstallerChannel();
+void discoverApi(Network &network);
+void checkSecondInstall();
+void waitForApi();
+void startClientStopJob(Operation &operation);
+void registerQmlTypes();
+bool loadMainPage(QQmlApplicationEngine &engine);

@@ -1,0 +1,166 @@
+#pragma once
+
+// What the test programs share: a private home for the user's folders, a
+// capture of the log messages, and small file helpers.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+// Points HOME and the XDG folders (configuration, data, runtime, desktop)
+// into a temporary folder, so the emulated registry, the default install
+// folder, the launchers and the single-instance lock never touch the user's
+// own. The domain list goes to a closed loopback port unless a test sets it.
+class ScopedTestEnvironment
+{
+public:
+    ScopedTestEnvironment()
+    {
+        const QString root = dir.path();
+        for (const char *sub : {"home", "home/Desktop", "config", "data", "runtime"})
+            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+        QFile::setPermissions(root + QStringLiteral("/runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        set("HOME", root + QStringLiteral("/home"));
+        set("XDG_CONFIG_HOME", root + QStringLiteral("/config"));
+        set("XDG_DATA_HOME", root + QStringLiteral("/data"));
+        set("XDG_RUNTIME_DIR", root + QStringLiteral("/runtime"));
+        set("XDG_DESKTOP_DIR", root + QStringLiteral("/home/Desktop"));
+        if (qEnvironmentVariableIsEmpty("LUMENRIDER_DOMAIN_LIST_URL"))
+            set("LUMENRIDER_DOMAIN_LIST_URL", QStringLiteral("http://127.0.0.1:9/init/domain2.txt"));
+    }
+    ~ScopedTestEnvironment()
+    {
+        for (auto it = saved.crbegin(); it != saved.crend(); ++it) {
+            if (it->second.isNull())
+                qunsetenv(it->first.constData());
+            else
+                qputenv(it->first.constData(), it->second);
+        }
+    }
+    QString path() const { return dir.path(); }
+    QString configHome() const { return dir.path() + QStringLiteral("/config"); }
+    QString dataHome() const { return dir.path() + QStringLiteral("/data"); }
+    QString desktop() const { return dir.path() + QStringLiteral("/home/Desktop"); }
+    QString registryFile() const { return configHome() + QStringLiteral("/lumenrider/registry.ini"); }
+
+    void set(const char *name, const QString &value)
+    {
+        saved.append({QByteArray(name), qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray()});
+        qputenv(name, value.toLocal8Bit());
+    }
+
+private:
+    QTemporaryDir dir;
+    QList<QPair<QByteArray, QByteArray>> saved;
+};
+
+// Records every message logged while it lives (from any thread) and passes
+// it on to the handler that was installed before.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        QMutexLocker lock(&mutex());
+        current() = this;
+        previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(previous);
+        QMutexLocker lock(&mutex());
+        current() = nullptr;
+    }
+    QList<QPair<QtMsgType, QString>> entries() const
+    {
+        QMutexLocker lock(&mutex());
+        return recorded;
+    }
+    QStringList messages(QtMsgType type) const
+    {
+        QStringList out;
+        for (const auto &entry : entries())
+            if (entry.first == type)
+                out << entry.second;
+        return out;
+    }
+    // Number of messages that contain `text`.
+    int count(const QString &text) const
+    {
+        int n = 0;
+        for (const auto &entry : entries())
+            n += entry.second.contains(text) ? 1 : 0;
+        return n;
+    }
+    bool contains(const QString &text) const { return count(text) > 0; }
+    void clear()
+    {
+        QMutexLocker lock(&mutex());
+        recorded.clear();
+    }
+
+private:
+    static QMutex &mutex()
+    {
+        static QMutex m;
+        return m;
+    }
+    static LogCapture *&current()
+    {
+        static LogCapture *capture = nullptr;
+        return capture;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+    {
+        QtMessageHandler forward = nullptr;
+        {
+            QMutexLocker lock(&mutex());
+            if (LogCapture *capture = current()) {
+                capture->recorded.append({type, msg});
+                forward = capture->previous;
+            }
+        }
+        if (forward)
+            forward(type, context, msg);
+    }
+
+    QtMessageHandler previous = nullptr;
+    QList<QPair<QtMsgType, QString>> recorded;
+};
+
+inline bool writeTestFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+inline QByteArray readTestFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// True when this process is refused a write into a read-only folder, which
+// is how the tests make the system say no. Not so for a process that holds
+// the capability to override file permissions.
+inline bool permissionsAreEnforced()
+{
+    QTemporaryDir probe;
+    QFile::setPermissions(probe.path(), QFile::ReadOwner | QFile::ExeOwner);
+    QFile file(probe.path() + QStringLiteral("/probe"));
+    const bool written = file.open(QIODevice::WriteOnly);
+    file.close();
+    QFile::remove(file.fileName());
+    QFile::setPermissions(probe.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return !written;
+}
