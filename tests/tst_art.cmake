@@ -1,0 +1,1 @@
+lumenrider_test(tst_art LIBS Qt5::Gui)
