@@ -8,11 +8,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 class QHttpMultiPart;
 class QIODevice;
+class QJsonObject;
 class QNetworkAccessManager;
 
 
@@ -43,10 +45,16 @@ public:
     Q_INVOKABLE void sendReportError(QString code, QString msg);
 
 private:
+    void signForm(QHttpMultiPart *form);
+    void handleEnvelope(const QJsonObject &envelope, const QString &url);
+    void applyInitReply(const QJsonObject &data);
+    static void sendFromApplicationThread(const QString &interface, QHttpMultiPart *form);
+
     QIODevice *downloadFile = nullptr;
     QNetworkAccessManager *manager = nullptr;
     QNetworkRequest request;
-    QNetworkReply *currentReply = nullptr;
+    // Guarded: the reply may be gone by the time replyTimeOut names it.
+    QPointer<QNetworkReply> currentReply;
     QNetworkReply *downloadReply = nullptr;
     QHttpMultiPart *currentForm = nullptr;
 };

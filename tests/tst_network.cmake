@@ -1,0 +1,1 @@
+lumenrider_test(tst_network LIBS lumenrider_core DEPENDS vendor-api)
