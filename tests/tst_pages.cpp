@@ -1,0 +1,545 @@
+// The three pages, loaded as the installer loads them, with the real API
+// client and install object, driven by real pointer and key input through
+// the X server (xdotool) and checked by their properties and by pictures of
+// the screen.
+//
+// The program runs itself again from a prepared folder: job 2 releases the
+// folder the program lies in, so that folder holds a known set of 130 files
+// (progress then runs 0, 1, ... 30, ... 65) and a client that records its
+// start.
+
+#include "Info.h"
+#include "Operation.h"
+#include "Platform.h"
+#include "TestSupport.h"
+#include "VendorApiServer.h"
+#include "main.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const char payloadMarker[] = "LUMENRIDER_PAGES_FROM_PAYLOAD";
+const int payloadFiles = 130;
+
+QColor colorAt(const QImage &image, const QPoint &point)
+{
+    return image.pixelColor(point);
+}
+
+// Near enough to the page colour, as the screen shows it.
+bool looksLike(const QColor &seen, const QColor &expected)
+{
+    return qAbs(seen.red() - expected.red()) <= 6 && qAbs(seen.green() - expected.green()) <= 6
+           && qAbs(seen.blue() - expected.blue()) <= 6;
+}
+
+void xdotool(const QStringList &arguments)
+{
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
+}
+
+} // namespace
+
+class TestPages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void agreementBoxSwitchesInstallButton();
+    void customPanelOpensAndClosesInPlace();
+    void draggingMovesAllThreeWindows();
+    void pathFieldPassesEveryChange();
+    void installingPhases_data();
+    void installingPhases();
+    void immediateInstallSkipsTheFirstScreen();
+    void failedReleaseIsSaidOnTheInstallingPage();
+    void startButtonRetriesAfterAFailedStart();
+
+private:
+    void loadPages();
+    QVariant eval(const QString &expression, QObject *scope = nullptr);
+    QObject *object(const QString &expression, QObject *scope = nullptr);
+    QPoint screenPoint(const QString &item, QObject *scope = nullptr, qreal fx = 0.5, qreal fy = 0.5);
+    void click(const QString &item, QObject *scope = nullptr, qreal fx = 0.5, qreal fy = 0.5);
+    void hover(const QString &item, QObject *scope = nullptr);
+    QImage grab();
+    void saveScreenshot(const QString &name);
+    void runToSuccessPage();
+
+    std::unique_ptr<ScopedTestEnvironment> environment;
+    std::unique_ptr<VendorApiServer> server;
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    QQuickWindow *window = nullptr;
+    QObject *installing = nullptr;
+    QObject *success = nullptr;
+    QString installFolder;
+};
+
+void TestPages::initTestCase()
+{
+    QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "the pages need an X server");
+    QCOMPARE(QDir(installerFolder()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size() > 0, true);
+    registerQmlTypes();
+}
+
+void TestPages::init()
+{
+    environment = std::make_unique<ScopedTestEnvironment>();
+    server = std::make_unique<VendorApiServer>();
+    QVERIFY(server->start());
+    gameApiBase = server->baseUrl() + QStringLiteral("/game/");
+    logApiBase = server->baseUrl() + QStringLiteral("/log/");
+    installFolder = environment->path() + QStringLiteral("/install/lumenrider");
+    retargetInstallPath(installFolder);
+    goInstall = false;
+    releaseDone = 0;
+    clientProcessList = QStringLiteral("lr-none-a.exe,lr-none-b.exe");
+}
+
+void TestPages::cleanup()
+{
+    engine.reset();
+    window = nullptr;
+    server.reset();
+    environment.reset();
+}
+
+void TestPages::loadPages()
+{
+    engine = std::make_unique<QQmlApplicationEngine>();
+    engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+    QVERIFY(!engine->rootObjects().isEmpty());
+    window = qobject_cast<QQuickWindow *>(engine->rootObjects().first());
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    installing = object(QStringLiteral("installing"));
+    success = object(QStringLiteral("installsuccess"));
+    QVERIFY(installing && success);
+}
+
+QVariant TestPages::eval(const QString &expression, QObject *scope)
+{
+    QObject *in = scope ? scope : window;
+    QQmlExpression expr(qmlContext(in), in, expression);
+    const QVariant value = expr.evaluate();
+    if (expr.hasError())
+        qWarning() << "expression failed:" << expression << expr.error().toString();
+    return value;
+}
+
+QObject *TestPages::object(const QString &expression, QObject *scope)
+{
+    return eval(expression, scope).value<QObject *>();
+}
+
+QPoint TestPages::screenPoint(const QString &item, QObject *scope, qreal fx, qreal fy)
+{
+    auto *quickItem = qobject_cast<QQuickItem *>(object(item, scope));
+    if (!quickItem)
+        return QPoint(-1, -1);
+    const QPointF inWindow = quickItem->mapToScene(QPointF(quickItem->width() * fx, quickItem->height() * fy));
+    return quickItem->window()->mapToGlobal(inWindow.toPoint());
+}
+
+void TestPages::hover(const QString &item, QObject *scope)
+{
+    const QPoint at = screenPoint(item, scope);
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()), QString::number(at.y())});
+}
+
+void TestPages::click(const QString &item, QObject *scope, qreal fx, qreal fy)
+{
+    const QPoint at = screenPoint(item, scope, fx, fy);
+    QVERIFY2(at.x() >= 0, qPrintable(item));
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()), QString::number(at.y()),
+             QStringLiteral("click"), QStringLiteral("1")});
+}
+
+QImage TestPages::grab()
+{
+    QCoreApplication::processEvents();
+    return window->screen()->grabWindow(0).toImage();
+}
+
+void TestPages::saveScreenshot(const QString &name)
+{
+    const QString folder = qEnvironmentVariable("LUMENRIDER_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QDir().mkpath(folder);
+    const QRect area(window->position(), window->size());
+    QVERIFY(grab().copy(area).save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
+// ---- first screen ----------------------------------------------------------
+
+void TestPages::agreementBoxSwitchesInstallButton()
+{
+    loadPages();
+    const QString fill = QStringLiteral("btninstallback.color.toString()");
+    QTRY_COMPARE(eval(fill).toString(), QStringLiteral("#0ebae5"));
+    saveScreenshot(QStringLiteral("main"));
+    const QPoint button = screenPoint(QStringLiteral("btninstall"));
+    QVERIFY(looksLike(colorAt(grab(), button), QColor("#0ebae5")));
+
+    hover(QStringLiteral("btninstall"));
+    QTRY_COMPARE(eval(fill).toString(), QStringLiteral("#00afdb"));
+
+    // The box is the 14 × 14 square at the button's left.
+    click(QStringLiteral("arguementback"));
+    QTRY_COMPARE(eval(QStringLiteral("arguement.checked")).toBool(), false);
+    QCOMPARE(eval(QStringLiteral("btninstall.enabled")).toBool(), false);
+    QTRY_COMPARE(eval(fill).toString(), QStringLiteral("#7b7676"));
+    QTRY_VERIFY(looksLike(colorAt(grab(), button), QColor("#7b7676")));
+    QVERIFY(!eval(QStringLiteral("visible"), object(QStringLiteral("arguementback.children[0]"))).toBool());
+
+    // A click on the dead button does nothing; the box click after it is
+    // handled after it, so once the box is checked again the button click
+    // has had its chance.
+    click(QStringLiteral("btninstall"));
+    click(QStringLiteral("arguementback"));
+    QTRY_COMPARE(eval(QStringLiteral("arguement.checked")).toBool(), true);
+    QCOMPARE(installing->property("visible").toBool(), false);
+    QVERIFY(!QFile::exists(environment->registryFile()));
+    QCOMPARE(eval(QStringLiteral("btninstall.enabled")).toBool(), true);
+    QTRY_COMPARE(eval(fill).toString(), QStringLiteral("#0ebae5"));
+    QTRY_VERIFY(looksLike(colorAt(grab(), button), QColor("#0ebae5")));
+
+    // The agreement address came with the init reply.
+    QTRY_COMPARE(eval(QStringLiteral("argueurl.url")).toString(), server->baseUrl() + QStringLiteral("/agreement.html"));
+}
+
+void TestPages::customPanelOpensAndClosesInPlace()
+{
+    loadPages();
+    const QPoint start = window->position();
+    for (int round = 0; round < 2; ++round) {
+        click(QStringLiteral("custom"));
+        QTRY_COMPARE(window->height(), 500);
+        QCOMPARE(window->width(), 640);
+        QTRY_COMPARE(window->position(), start - QPoint(0, 40));
+        QVERIFY(eval(QStringLiteral("coustomback.visible")).toBool());
+        QCOMPARE(eval(QStringLiteral("custom.isshow")).toBool(), true);
+        QCOMPARE(eval(QStringLiteral("piclabellogo.anchors.topMargin")).toInt(), 61);
+        if (round == 0)
+            saveScreenshot(QStringLiteral("custom-panel"));
+
+        click(QStringLiteral("custom"));
+        QTRY_COMPARE(window->height(), 420);
+        QCOMPARE(window->width(), 640);
+        QTRY_COMPARE(window->position(), start);
+        QVERIFY(!eval(QStringLiteral("coustomback.visible")).toBool());
+        QCOMPARE(eval(QStringLiteral("piclabellogo.anchors.topMargin")).toInt(), 21);
+        QCOMPARE(eval(QStringLiteral("mainlogo_pic.anchors.topMargin")).toInt(), 105);
+        QCOMPARE(eval(QStringLiteral("btninstall.anchors.topMargin")).toInt(), 270);
+    }
+}
+
+void TestPages::draggingMovesAllThreeWindows()
+{
+    loadPages();
+    const QPoint start = window->position();
+    // An empty stretch of background between the logo and the close button.
+    const QPoint from = window->mapToGlobal(QPoint(400, 60));
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(from.x()),
+             QString::number(from.y()), QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int step = 1; step <= 5; ++step)
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(from.x() + 10 * step),
+                 QString::number(from.y() + 6 * step)});
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+
+    QTRY_COMPARE(window->position(), start + QPoint(50, 30));
+    QCOMPARE(installing->property("x").toInt(), window->x());
+    QCOMPARE(installing->property("y").toInt(), window->y());
+    QCOMPARE(success->property("x").toInt(), window->x());
+    QCOMPARE(success->property("y").toInt(), window->y());
+
+    // The close button does not start a drag.
+    hover(QStringLiteral("btnquit"));
+    QTRY_COMPARE(eval(QStringLiteral("btnquit.hovered")).toBool(), true);
+    xdotool({QStringLiteral("mousemove_relative"), QStringLiteral("--sync"), QStringLiteral("40"), QStringLiteral("40")});
+    QCOMPARE(window->position(), start + QPoint(50, 30));
+}
+
+void TestPages::pathFieldPassesEveryChange()
+{
+    loadPages();
+    QCOMPARE(eval(QStringLiteral("install_path.text")).toString(), installFolder);
+    click(QStringLiteral("custom"));
+    QTRY_VERIFY(eval(QStringLiteral("coustomback.visible")).toBool());
+    click(QStringLiteral("install_path"));
+    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
+    QTRY_COMPARE(installPath, QString());
+
+    const QString typed = environment->path() + QStringLiteral("/D 盘/游戏");
+    QString expected;
+    for (const QChar c : typed) {
+        expected += c;
+        xdotool({QStringLiteral("type"), QString(c)});
+        QTRY_COMPARE(installPath, expected);
+        QCOMPARE(configPath, expected + QStringLiteral("/temp/config/config.ini"));
+    }
+    QCOMPARE(eval(QStringLiteral("install_path.text")).toString(), typed);
+}
+
+// ---- installing page ---------------------------------------------------------
+
+void TestPages::installingPhases_data()
+{
+    QTest::addColumn<bool>("shortcut");
+    QTest::addColumn<bool>("autostart");
+    QTest::addColumn<bool>("openPanelFirst");
+    QTest::newRow("defaults, panel closed") << true << false << false;
+    QTest::newRow("no shortcut") << false << false << true;
+    QTest::newRow("start with the system") << true << true << true;
+    QTest::newRow("neither") << false << true << true;
+}
+
+void TestPages::installingPhases()
+{
+    QFETCH(bool, shortcut);
+    QFETCH(bool, autostart);
+    QFETCH(bool, openPanelFirst);
+    loadPages();
+    const QPoint start = window->position();
+    if (openPanelFirst) {
+        click(QStringLiteral("custom"));
+        QTRY_VERIFY(eval(QStringLiteral("coustomback.visible")).toBool());
+        if (!shortcut) {
+            click(QStringLiteral("createlinkback"));
+            QTRY_COMPARE(eval(QStringLiteral("createlink.checked")).toBool(), false);
+            QCOMPARE(createLinkChoice, false);
+        }
+        if (autostart) {
+            click(QStringLiteral("autostartback"));
+            QTRY_COMPARE(eval(QStringLiteral("autostart.checked")).toBool(), true);
+        }
+    }
+
+    auto *operation = qobject_cast<Operation *>(object(QStringLiteral("installoperation")));
+    QVERIFY(operation);
+    QObject *bar = object(QStringLiteral("installprogress"), installing);
+    // After the page has handled each release report: the report and the bar.
+    QList<QPair<int, int>> shown;
+    connect(operation, &Operation::qml_sign_int_progressvalue, this,
+            [&](int value) { shown.append({value, bar->property("value").toInt()}); });
+    // What the finishing steps had done when the success page appeared.
+    const QString menuLauncher = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation)
+                                 + QStringLiteral("/流光骑士/流光骑士.desktop");
+    bool menuBeforeSuccess = false, versionBeforeSuccess = true;
+    auto *successWindow = qobject_cast<QWindow *>(success);
+    connect(successWindow, &QWindow::visibleChanged, this, [&](bool visible) {
+        if (!visible)
+            return;
+        menuBeforeSuccess = QFile::exists(menuLauncher);
+        versionBeforeSuccess = QSettings(configPath, QSettings::IniFormat).contains(QStringLiteral("version/show"));
+    });
+
+    LogCapture log;
+    click(QStringLiteral("btninstall"));
+    QTRY_COMPARE(installing->property("visible").toBool(), true);
+    QTRY_COMPARE(window->height(), 420);
+    QCOMPARE(window->position(), start);
+    QVERIFY(!eval(QStringLiteral("coustomback.visible")).toBool());
+
+    QTRY_VERIFY_WITH_TIMEOUT(success->property("visible").toBool(), 60000);
+    saveScreenshot(QStringLiteral("success"));
+
+    // Phase 1 ticks, then every release report shown as 10 + value.
+    QVERIFY(log.count(QStringLiteral("<安装进度>:进度条1-- ")) >= 1);
+    QCOMPARE(shown.size(), payloadFiles);
+    for (const auto &report : qAsConst(shown))
+        QCOMPARE(report.second, 10 + report.first);
+    QVERIFY(shown.contains({0, 10}));
+    QVERIFY(shown.contains({30, 40}));
+    QCOMPARE(shown.last(), qMakePair(65, 75));
+
+    // Phase 3: shortcut at 80, the logon task at 90, the Start menu before
+    // the success page and the version section after it.
+    const QList<QPair<QtMsgType, QString>> entries = log.entries();
+    const auto indexOf = [&](const QString &text) {
+        for (int i = 0; i < entries.size(); ++i)
+            if (entries.at(i).second.contains(text))
+                return i;
+        return -1;
+    };
+    const int at80 = indexOf(QStringLiteral("<安装进度>:进度条3-- 80%"));
+    const int at81 = indexOf(QStringLiteral("<安装进度>:进度条3-- 81%"));
+    const int link = indexOf(QStringLiteral("<快捷方式>创建快捷方式"));
+    QVERIFY(at80 >= 0 && at81 > at80);
+    if (shortcut)
+        QVERIFY2(link > at80 && link < at81, "the shortcut is made on the tick from 80 to 81");
+    else
+        QCOMPARE(link, -1);
+    const QString desktopLauncher = environment->desktop() + QStringLiteral("/流光骑士.desktop");
+    QCOMPARE(QFile::exists(desktopLauncher), shortcut);
+
+    const int at89 = indexOf(QStringLiteral("<安装进度>:进度条3-- 89%"));
+    const int at90 = indexOf(QStringLiteral("<安装进度>:进度条3-- 90%"));
+    const int job1 = indexOf(QStringLiteral("<线程操作>:接收信号 true id: 1"));
+    QVERIFY(at89 >= 0 && at90 > at89);
+    if (autostart) {
+        QVERIFY2(job1 > at89 && job1 < at90, "the bar waits at 90 for the logon task");
+        QVERIFY(QFile::exists(environment->configHome() + QStringLiteral("/autostart/LumenRiderSpeed.desktop")));
+    } else {
+        QCOMPARE(indexOf(QStringLiteral("<线程操作>:启动,线程ID: 1")), -1);
+    }
+    QVERIFY(indexOf(QStringLiteral("<安装进度>:安装成功!")) > at90);
+    QVERIFY(menuBeforeSuccess);
+    QVERIFY(!versionBeforeSuccess);
+    QTRY_VERIFY(QSettings(configPath, QSettings::IniFormat).contains(QStringLiteral("version/show")));
+    QCOMPARE(installing->property("visible").toBool(), true);
+
+    // The install button wrote the uninstall entry and sent the report.
+    auto entry = Platform::openRegistryKey(uninstallRoot + QStringLiteral("流光骑士"));
+    QCOMPARE(entry->value(QStringLiteral("InstallPath")).toString(), installFolder);
+    QTRY_COMPARE(server->records(QStringLiteral("/log/api/statistic/install")).size(), 1);
+}
+
+void TestPages::immediateInstallSkipsTheFirstScreen()
+{
+    goInstall = true;
+    loadPages();
+    QCOMPARE(installing->property("visible").toBool(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(success->property("visible").toBool(), 60000);
+    QVERIFY(QFile::exists(installFolder + QStringLiteral("/lumenrider.exe")));
+    QVERIFY(!Platform::openRegistryKey(uninstallRoot + QStringLiteral("流光骑士"))->contains(QStringLiteral("InstallPath")));
+    QTRY_COMPARE(server->records(QStringLiteral("/game/api/index/init")).size(), 1);
+    QCOMPARE(server->records(QStringLiteral("/log/api/statistic/install")).size(), 0);
+}
+
+void TestPages::failedReleaseIsSaidOnTheInstallingPage()
+{
+    if (!permissionsAreEnforced())
+        QSKIP("this process may write into read-only folders");
+    const QString locked = environment->path() + QStringLiteral("/locked");
+    QDir().mkpath(locked);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+    installFolder = locked + QStringLiteral("/lumenrider");
+    retargetInstallPath(installFolder);
+
+    loadPages();
+    QSignalSpy quit(engine.get(), &QQmlEngine::quit);
+    click(QStringLiteral("btninstall"));
+    QTRY_VERIFY_WITH_TIMEOUT(eval(QStringLiteral("installtext.text"), installing).toString().contains(QStringLiteral("安装失败")),
+                             30000);
+    const QString said = eval(QStringLiteral("installtext.text"), installing).toString();
+    QVERIFY2(said.contains(QStringLiteral("Errorlog.txt")), qPrintable(said));
+    QVERIFY(eval(QStringLiteral("installprogress.value"), installing).toInt() < 75);
+    QVERIFY(!eval(QStringLiteral("addprogress.running"), installing).toBool());
+    QVERIFY(!eval(QStringLiteral("uninstalldrive_timer.running"), installing).toBool());
+    QVERIFY(!eval(QStringLiteral("instarlltimer.running"), installing).toBool());
+    saveScreenshot(QStringLiteral("release-failed"));
+    QTRY_VERIFY(!server->errorReports(QStringLiteral("4001")).isEmpty());
+
+    click(QStringLiteral("btncloseserverform"), installing);
+    QTRY_COMPARE(quit.count(), 1);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestPages::startButtonRetriesAfterAFailedStart()
+{
+    loadPages();
+    click(QStringLiteral("btninstall"));
+    // Catch the installing page half-way for the picture.
+    QTRY_VERIFY_WITH_TIMEOUT(eval(QStringLiteral("installprogress.value"), installing).toInt() >= 40, 30000);
+    saveScreenshot(QStringLiteral("installing"));
+    QTRY_VERIFY_WITH_TIMEOUT(success->property("visible").toBool(), 60000);
+
+    const QString client = installFolder + QStringLiteral("/lumenrider.exe");
+    const QString aside = installFolder + QStringLiteral("/aside.exe");
+    QVERIFY(QFile::rename(client, aside));
+    QSignalSpy quit(engine.get(), &QQmlEngine::quit);
+    hover(QStringLiteral("btnstart"), success);
+    QTRY_COMPARE(eval(QStringLiteral("btnstart.hovered"), success).toBool(), true);
+    click(QStringLiteral("btnstart"), success);
+    QTRY_COMPARE(server->errorReports(QStringLiteral("4002")).size(), 1);
+    QCOMPARE(quit.count(), 0);
+    QVERIFY(success->property("visible").toBool());
+
+    QVERIFY(QFile::rename(aside, client));
+    click(QStringLiteral("btnstart"), success);
+    QTRY_COMPARE(quit.count(), 1);
+    QTRY_VERIFY(QFile::exists(installFolder + QStringLiteral("/started.txt")));
+}
+
+// ---- the prepared folder ---------------------------------------------------------
+
+namespace {
+
+// The folder job 2 releases: this program, a client that notes its start,
+// and data files up to `payloadFiles`.
+bool preparePayload(const QString &folder, const QString &self, QString *program)
+{
+    *program = folder + QStringLiteral("/tst_pages");
+    if (!QFile::copy(self, *program))
+        return false;
+    const QByteArray client = "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/started.txt\"\n";
+    if (!writeTestFile(folder + QStringLiteral("/lumenrider.exe"), client)
+        || !QFile::setPermissions(folder + QStringLiteral("/lumenrider.exe"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    for (int i = 0; i < payloadFiles - 2; ++i) {
+        const QString path = folder + QStringLiteral("/data/%1/file%2.dat").arg(i % 7).arg(i);
+        if (!writeTestFile(path, QByteArray(64 + i, char('a' + i % 26))))
+            return false;
+    }
+    return true;
+}
+
+int runFromPayload(int argc, char *argv[])
+{
+    QTemporaryDir folder;
+    QString program;
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    if (!folder.isValid() || !preparePayload(folder.path(), self, &program)) {
+        fprintf(stderr, "cannot prepare the page test's folder\n");
+        return 1;
+    }
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(payloadMarker), QStringLiteral("1"));
+    if (!env.contains(QStringLiteral("LUMENRIDER_SCREENSHOT_DIR")))
+        env.insert(QStringLiteral("LUMENRIDER_SCREENSHOT_DIR"),
+                   QFileInfo(self).absolutePath() + QStringLiteral("/screenshots"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(program, arguments);
+    if (!child.waitForStarted() || !child.waitForFinished(-1))
+        return 1;
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty(payloadMarker))
+        return runFromPayload(argc, argv);
+    QApplication app(argc, argv);
+    TestPages test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pages.moc"
