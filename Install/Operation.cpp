@@ -1,21 +1,539 @@
 #include "Operation.h"
-Operation::Operation(QObject *p) : QObject(p) {}
-void Operation::boolfinishthread(bool, int) {}
-QString Operation::getdefaultinstall_path() { return {}; }
-bool Operation::setdefaultinstall_path(QString) { return true; }
-void Operation::setcreatelink(bool) {}
-QString Operation::getpath(QString) { return {}; }
-bool Operation::releasefile() { return false; }
-bool Operation::copyfile(QString, QString, bool) { return false; }
-bool Operation::releasefilecount(QString, int &) { return false; }
-bool Operation::setprogressvalue(int) { return true; }
-void Operation::startthread(int) {}
-bool Operation::createLink() { return true; }
-QString Operation::createPath(QString) { return {}; }
-bool Operation::writeregedit() { return true; }
-bool Operation::startexe() { return false; }
-void Operation::createMenuPath() {}
-bool Operation::setversion() { return true; }
-bool Operation::getisskip() { return false; }
-void Operation::openurl(QString) {}
-void Operation::iftwiceinstall() {}
+
+#include "Info.h"
+#include "Network.h"
+#include "Platform.h"
+#include "Thread.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+
+bool createLinkChoice = true;
+
+namespace {
+
+const int toolWaitMs = 30000;
+const QString driverService = QStringLiteral("DOVivived");
+const QString logonTaskName = QStringLiteral("LumenRiderSpeed");
+const QString productName = QStringLiteral("流光骑士");
+// What the service commands of sc are sent on their input when they are done.
+const QByteArray serviceExitText = QByteArrayLiteral("exit\n\r");
+
+void reportError(const QString &code, const QString &message)
+{
+    Network network;
+    network.sendReportError(code, message);
+}
+
+QString installedClient()
+{
+    return installPath + QLatin1Char('/') + clientExeBase + QStringLiteral(".exe");
+}
+
+QString shortcutName()
+{
+    return productName + QStringLiteral(".lnk");
+}
+
+// One run of a command-line tool, read to its end.
+struct ToolRun
+{
+    bool finished = false;
+    int exitCode = -1;
+    QString output;
+};
+
+void warnToolFailure(const char *tag, const char *what, const QString &program, const QString &reason)
+{
+    qWarning() << (QByteArray(tag) + what).constData() << program << reason;
+}
+
+// Runs a tool with the given input and reads all it prints, within the wait
+// limit. A tool that can't be started, doesn't end in time or crashes is
+// stopped, logged under `tag` and handed back unfinished with no output.
+ToolRun runTool(const char *tag, const QString &program, const QStringList &arguments,
+                const QByteArray &input = QByteArray())
+{
+    QProcess process;
+    process.setProcessEnvironment(Platform::toolEnvironment());
+    process.start(program, arguments);
+    if (!process.waitForStarted(toolWaitMs)) {
+        warnToolFailure(tag, ":工具无法启动,工具:", program, process.errorString());
+        return {};
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(toolWaitMs)) {
+        warnToolFailure(tag, ":工具未在时限内结束,工具:", program, process.errorString());
+        process.kill();
+        process.waitForFinished(toolWaitMs);
+        return {};
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        warnToolFailure(tag, ":工具异常结束,工具:", program, process.errorString());
+        return {};
+    }
+    ToolRun run;
+    run.finished = true;
+    run.exitCode = process.exitCode();
+    run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    return run;
+}
+
+QString tool(const char *name)
+{
+    return Platform::toolProgram(QLatin1String(name));
+}
+
+bool containsAny(const QString &text, std::initializer_list<const char *> markers)
+{
+    for (const char *marker : markers) {
+        if (text.contains(QString::fromUtf8(marker)))
+            return true;
+    }
+    return false;
+}
+
+bool serviceCommandFailed(const ToolRun &run)
+{
+    return !run.finished || containsAny(run.output, {"失败", "拒绝访问", "不是内部"});
+}
+
+ToolRun runServiceCommand(const char *command)
+{
+    return runTool("<服务操作>", tool("sc"), {QLatin1String(command), driverService}, serviceExitText);
+}
+
+// Ends the running processes called `name`. A listing that could not be had
+// does not tell that nothing runs, so taskkill then decides.
+bool stopClientProcess(const QString &name, bool onlyName)
+{
+    const ToolRun listing =
+        runTool("<进程操作>", tool("tasklist"), {QStringLiteral("/FI"), QStringLiteral("imagename eq ") + name});
+    if (onlyName && listing.output.contains(QStringLiteral("没有运行")))
+        qInfo() << "<进程操作>:无需关闭进程,进程名称:" << name;
+    if (listing.finished && !listing.output.contains(name)) {
+        qInfo() << "<进程操作>:无需关闭进程,进程名称:" << name;
+        return true;
+    }
+    const ToolRun kill = runTool("<进程操作>", tool("taskkill"), {QStringLiteral("/im"), name, QStringLiteral("/f")});
+    if (kill.finished && kill.exitCode == 0) {
+        qInfo() << "<进程操作>:关闭进程成功！,进程名称:" << name;
+        return true;
+    }
+    qWarning() << "<进程操作>:关闭进程失败,进程名称:" << name << ",msg:" << listing.output;
+    return false;
+}
+
+QString logonTaskCommand()
+{
+    return QStringLiteral("schtasks /create /tn ") + logonTaskName + QStringLiteral(" /tr ")
+           + Platform::batchTaskTarget(installedClient()) + QStringLiteral(" /sc onlogon /IT /RL HIGHEST");
+}
+
+// --- File release ---
+
+QString releaseReportTail(const QString &newpath)
+{
+    return newpath + QStringLiteral("当前是否为覆盖安装:") + secondInstall;
+}
+
+// Why the client's files may not be released into `target`; empty when
+// they may. Copying the installer's folder onto itself, or into a folder
+// that depends on the current directory, would wreck the source.
+QString releaseTargetRefusal(const QString &target, const QString &source)
+{
+    if (target.isEmpty())
+        return QStringLiteral("安装路径为空");
+    if (QDir::isRelativePath(target))
+        return QStringLiteral("安装路径不是绝对路径");
+    const QFileInfo targetInfo(target);
+    const QFileInfo sourceInfo(source);
+    if (QDir::cleanPath(targetInfo.absoluteFilePath()) == QDir::cleanPath(sourceInfo.absoluteFilePath())
+        || (targetInfo.exists() && targetInfo == sourceInfo))
+        return QStringLiteral("安装路径是安装程序所在目录");
+    return QString();
+}
+
+bool isFolder(const QFileInfo &entry)
+{
+    return entry.isDir() && !entry.isSymLink();
+}
+
+// The entries of one source folder in release order. The release target is
+// left out where it lies inside the source, so it is never copied into
+// itself; a link is an entry of its own, never a folder to descend into.
+QFileInfoList releaseEntries(const QString &folder, const QFileInfo &target)
+{
+    QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot,
+                                                       QDir::Name | QDir::IgnoreCase);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&target](const QFileInfo &entry) { return isFolder(entry) && entry == target; }),
+                  entries.end());
+    return entries;
+}
+
+void countFiles(const QString &folder, const QFileInfo &target, int &count)
+{
+    for (const QFileInfo &entry : releaseEntries(folder, target)) {
+        if (isFolder(entry))
+            countFiles(entry.filePath(), target, count);
+        else
+            ++count;
+    }
+}
+
+int releaseProgress()
+{
+    // Never beyond the page's share, also when files came in after the count.
+    return qMin(65, int(double(releaseDone) / qMax(releaseTotal, 1) * 65.0));
+}
+
+bool makeReleaseFolder(const QString &newpath)
+{
+    // One level only: a target whose parent is missing fails here at once.
+    if (QDir(newpath).exists() || QDir().mkdir(QFileInfo(newpath).absoluteFilePath()))
+        return true;
+    reportError(QStringLiteral("4001"), QStringLiteral("安装程序创建目录失败,释放路径:") + releaseReportTail(newpath)
+                                            + QStringLiteral("newpath") + newpath);
+    return false;
+}
+
+bool copyFolderContent(Operation &operation, const QString &oldpath, const QString &newpath, bool cover,
+                       const QFileInfo &target)
+{
+    for (const QFileInfo &entry : releaseEntries(oldpath, target)) {
+        const QString entryTarget = newpath + QLatin1Char('/') + entry.fileName();
+        if (isFolder(entry)) {
+            if (!makeReleaseFolder(entryTarget)
+                || !copyFolderContent(operation, entry.filePath(), entryTarget, cover, target)) {
+                reportError(QStringLiteral("4001"), QStringLiteral("为目录时递归的进行copy失败,释放路径:")
+                                                        + releaseReportTail(newpath) + QStringLiteral("newpath")
+                                                        + newpath);
+                return false;
+            }
+        } else if (Platform::copyWholeFile(entry.filePath(), entryTarget, cover)) {
+            ++releaseDone;
+            emit operation.sign_int_progressvalue(releaseProgress());
+        } else {
+            reportError(QStringLiteral("4001"),
+                        QStringLiteral("安装程序进行文件copy时失败,释放路径:") + releaseReportTail(newpath));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+Operation::Operation(QObject *parent) : QObject(parent)
+{
+}
+
+void Operation::boolfinishthread(bool success, int threadid)
+{
+    qDebug() << "<线程操作>:接收信号" << success << "id:" << threadid;
+    switch (threadid) {
+    case 1:
+        setConfigValue(QStringLiteral("setting"), QStringLiteral("openstart"), true);
+        emit qmlSign_bool_setaddstartproject(success);
+        break;
+    case 2:
+        emit qmlSign_bool_releasefile(success);
+        break;
+    case 3:
+        emit qmlSign_bool_killprogress(success);
+        break;
+    case 4:
+        emit qmlSign_bool_uninstalldrive(success);
+        break;
+    default:
+        break;
+    }
+}
+
+QString Operation::getdefaultinstall_path()
+{
+    return installPath;
+}
+
+bool Operation::setdefaultinstall_path(QString path)
+{
+    return retargetInstallPath(path);
+}
+
+void Operation::setcreatelink(bool iscreate)
+{
+    createLinkChoice = iscreate;
+}
+
+QString Operation::getpath(QString linkpath)
+{
+    QString path = linkpath;
+    path.remove(QStringLiteral("file:///"));
+    // Where absolute paths begin at "/", the URL's third slash is the root
+    // and stays; a path with a drive letter is absolute without it.
+    if (linkpath.startsWith(QLatin1String("file:///")) && QDir::isRelativePath(path))
+        path.prepend(QLatin1Char('/'));
+    return path;
+}
+
+bool Operation::releasefile()
+{
+    const QString source = installerFolder();
+    const QString refusal = releaseTargetRefusal(installPath, source);
+    if (!refusal.isEmpty()) {
+        qWarning() << "<释放文件>:拒绝释放," << refusal << "释放路径:" << installPath;
+        reportError(QStringLiteral("4001"), QStringLiteral("安装程序拒绝释放,") + refusal
+                                                + QStringLiteral(",释放路径:") + releaseReportTail(installPath));
+        return false;
+    }
+    int count = 0;
+    releasefilecount(source, count);
+    releaseTotal = count;
+    releaseDone = 0;
+    qInfo() << "<释放文件>总文件数:" << count;
+    qInfo() << "<释放文件>释放路径:" << installPath;
+    const bool ok = copyfile(source, installPath, true);
+    if (!ok)
+        qWarning() << "<安装流程>:解压文件失败！";
+    return ok;
+}
+
+bool Operation::copyfile(QString oldpath, QString newpath, bool coverFileIfExist)
+{
+    return makeReleaseFolder(newpath)
+           && copyFolderContent(*this, oldpath, newpath, coverFileIfExist, QFileInfo(newpath));
+}
+
+bool Operation::releasefilecount(QString oldpath, int &count)
+{
+    countFiles(oldpath, QFileInfo(installPath), count);
+    return true;
+}
+
+bool Operation::setprogressvalue(int value)
+{
+    emit qml_sign_int_progressvalue(value);
+    return true;
+}
+
+void Operation::startthread(int id)
+{
+    threadJob = id;
+    auto *thread = new Thread(id);
+    switch (id) {
+    case 1:
+        connect(thread, &Thread::sign_bool_addStartProject, this, &Operation::boolfinishthread);
+        break;
+    case 2:
+        connect(thread, &Thread::sign_int_procesvalue, this, &Operation::setprogressvalue);
+        connect(thread, &Thread::sign_bool_releasefile, this, &Operation::boolfinishthread);
+        break;
+    case 3:
+        connect(thread, &Thread::sign_bool_killProcess, this, &Operation::boolfinishthread);
+        break;
+    case 4:
+        connect(thread, &Thread::sign_bool_replydrivesysinstall, this, &Operation::boolfinishthread);
+        break;
+    default:
+        break;
+    }
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+bool Operation::createLink()
+{
+    const QString client = installedClient();
+    const QString link =
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/') + shortcutName();
+    qInfo() << "<快捷方式>创建快捷方式,路径:" << client;
+    Platform::createShortcut(link, client);
+    return true;
+}
+
+QString Operation::createPath(QString path)
+{
+    return path.endsWith(QLatin1Char('/')) ? path + clientExeBase : path + QLatin1Char('/') + clientExeBase;
+}
+
+bool Operation::writeregedit()
+{
+    const auto client = Platform::openRegistryKey(uninstallRoot + productName);
+    client->setValue(QStringLiteral("DisplayName"), productName);
+    client->setValue(QStringLiteral("DisplayVersion"), versionName);
+    const auto marker = Platform::openRegistryKey(installerUninstallRoot + QStringLiteral("LRI"));
+    marker->setValue(QStringLiteral("xinstall"), QStringLiteral("1"));
+    client->setValue(QStringLiteral("InstallTime"), qint32(QDateTime::currentSecsSinceEpoch()));
+    client->setValue(QStringLiteral("Publisher"), QStringLiteral("远帆信息科技有限公司"));
+    client->setValue(QStringLiteral("InstallPath"), installPath);
+    client->setValue(QStringLiteral("UninstallString"),
+                     QString(installPath + uninstallExeName).replace(QLatin1Char('/'), QLatin1Char('\\')));
+    client->setValue(QStringLiteral("DisplayIcon"),
+                     QString(installPath + QStringLiteral("/lumenrider.exe")).replace(QLatin1Char('/'), QLatin1Char('\\')));
+    return true;
+}
+
+bool Operation::startexe()
+{
+    QStringList parameters;
+    if (consoleMode) {
+        parameters << QStringLiteral("--t");
+        if (debugMode)
+            parameters << QStringLiteral("--d");
+    }
+    int error = 0;
+    if (Platform::launchClient(installedClient(), parameters, &error)) {
+        qInfo() << "<程序启动>：启动程序成功";
+        return true;
+    }
+    qWarning() << "<程序启动>：启动程序失败,错误代码:" << error;
+    reportError(QStringLiteral("4002"), QStringLiteral("<程序启动>：启动程序失败,程序安装路径:") + installPath);
+    return false;
+}
+
+void Operation::createMenuPath()
+{
+    const QString client = installedClient();
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + QLatin1Char('/') + productName;
+    // The menu's own folder may be missing on a fresh Linux account.
+    if (QDir().mkpath(folder))
+        Platform::createShortcut(folder + QLatin1Char('/') + shortcutName(), client);
+}
+
+bool Operation::setversion()
+{
+    const QString group = QStringLiteral("version");
+    setConfigValue(group, QStringLiteral("show"), appVersion);
+    setConfigValue(group, QStringLiteral("update"), versionCode);
+    setConfigValue(group, QStringLiteral("oem"), oemId);
+    setConfigValue(group, QStringLiteral("cdk"), inviteCdk);
+    setConfigValue(group, QStringLiteral("project"), projectName);
+    return true;
+}
+
+bool Operation::getisskip()
+{
+    return goInstall;
+}
+
+void Operation::openurl(QString url)
+{
+    qInfo() << "url:" << url;
+    const QUrl address(url);
+    const QString scheme = address.scheme();
+    // Only web pages: anything else handed to the system's opener could
+    // start a program or open a local file.
+    if (!address.isValid() || address.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        qWarning() << "<接口操作>:不是网页地址,不打开,url:" << url;
+        return;
+    }
+    Platform::openWebAddress(address);
+}
+
+void Operation::iftwiceinstall()
+{
+    if (secondInstall == QLatin1String("是")) {
+        qDebug() << "二次安装";
+        reportError(QStringLiteral("4003"), QStringLiteral("二次安装"));
+    }
+}
+
+bool killProcess()
+{
+    qInfo() << "process:" << clientProcessList;
+    const bool several = clientProcessList.contains(QLatin1Char(','));
+    const QStringList names = several ? clientProcessList.split(QLatin1Char(',')) : QStringList{clientProcessList};
+    bool result = true;
+    for (const QString &name : names)
+        result = stopClientProcess(name, !several) && result;
+    return result;
+}
+
+bool querynewsys()
+{
+    // Output that could not be had does not show the service absent, so
+    // its removal is still tried.
+    return !containsAny(runServiceCommand("qc").output, {"1060", "未安装", "不是内部"});
+}
+
+bool stopnewsys()
+{
+    const ToolRun stop = runServiceCommand("stop");
+    if (serviceCommandFailed(stop)) {
+        reportError(QStringLiteral("3011"), QStringLiteral("<服务操作>:状态:停止服务失败,消息:") + stop.output);
+        qWarning() << "<驱动卸载>:停止新驱动失败！msg:" << stop.output;
+        return false;
+    }
+    qInfo() << "<驱动卸载>:停止新驱动成功！msg:" << stop.output;
+    return true;
+}
+
+bool uninstallnewsys()
+{
+    const ToolRun removal = runServiceCommand("delete");
+    if (serviceCommandFailed(removal)) {
+        qWarning() << "<驱动卸载>:卸载新驱动失败！msg:" << removal.output;
+        reportError(QStringLiteral("3012"), QStringLiteral("<服务操作>:状态:删除服务失败,消息:") + removal.output);
+        return false;
+    }
+    qInfo() << "<驱动卸载>:卸载新驱动成功！msg:" << removal.output;
+    return true;
+}
+
+bool uninstalldrive()
+{
+    if (querynewsys())
+        stopnewsys();
+    if (querynewsys())
+        uninstallnewsys();
+    return true;
+}
+
+bool hasStartProject()
+{
+    return runTool("<安装流程>", tool("schtasks"), {}).output.contains(logonTaskName);
+}
+
+bool addStartProject()
+{
+    if (hasStartProject()) {
+        qInfo() << "已有任务计划";
+        return true;
+    }
+    qInfo() << "添加任务计划";
+    const QString batchPath = installerFolder() + QStringLiteral("/autostart.bat");
+    qInfo() << "path:" << batchPath;
+    createfile(batchPath, true);
+    QFile batch(batchPath);
+    if (!batch.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        return false;
+    // The local 8-bit encoding keeps a Chinese folder name in the task.
+    batch.write(logonTaskCommand().toLocal8Bit());
+    batch.close();
+
+    const Platform::Command command = Platform::batchCommand(batchPath);
+    const QString output = runTool("<安装流程>", command.program, command.arguments).output;
+    qDebug() << "msg" << output;
+    if (output.contains(QStringLiteral("成功"))) {
+        deletefile(batchPath);
+        qDebug() << "成功创建！";
+        return true;
+    }
+    reportError(QStringLiteral("4000"), QStringLiteral("添加开机启动任务计划，Runpath路径:") + batchPath);
+    qDebug() << "创建失败！";
+    deletefile(batchPath);
+    return false;
+}

@@ -57,6 +57,23 @@ Command batchCommand(const QString &batchPath);
 
 // A shortcut at linkPath (a ".lnk" path) that starts target.
 bool createShortcut(const QString &linkPath, const QString &target);
+// How a launcher names the program it starts: quoted so a path with blanks
+// stays one program (the Exec value of a desktop entry on Linux).
+QString launcherCommand(const QString &program);
+
+// The program of the logon task as it stands on the batch file's line: the
+// tool is handed the path in quotes of its own, so the task keeps a path
+// with blanks as one program, and nothing in the path is expanded by the
+// command interpreter that runs the batch file.
+QString batchTaskTarget(const QString &program);
+
+// Copies the file `source` to `target` with the system's fastest whole-file
+// copy. The copy is written beside the target under a temporary name and
+// then put in its place, so a failure part-way leaves an existing target as
+// it was and no temporary file behind. An existing target is kept (and the
+// copy fails) when replaceExisting is false, and so is one the user may not
+// write. A symbolic link is copied as a link, never followed.
+bool copyWholeFile(const QString &source, const QString &target, bool replaceExisting);
 
 // Starts the installed client without waiting for it. On failure *errorCode
 // holds the system's error value (a shell result of 32 or less on Windows).

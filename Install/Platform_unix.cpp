@@ -23,11 +23,18 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <random>
+#include <vector>
 
 namespace Platform {
 
@@ -223,6 +230,116 @@ QString desktopEntryExec(const QString &program)
     return quoted;
 }
 
+// A name beside `target` for its copy in progress; the leading dot keeps it
+// out of folder listings while it exists.
+QByteArray temporaryNameBeside(const QByteArray &target)
+{
+    const int slash = target.lastIndexOf('/');
+    return target.left(slash + 1) + '.' + target.mid(slash + 1) + ".lrtmp-XXXXXX";
+}
+
+// Fills the template's X's; for names that mkostemp can't create (links).
+QByteArray uniqueName(QByteArray pattern)
+{
+    static thread_local std::mt19937 generator{std::random_device{}()};
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int i = pattern.size() - 6; i < pattern.size(); ++i)
+        pattern[i] = letters[generator() % (sizeof(letters) - 1)];
+    return pattern;
+}
+
+ssize_t copyByReadWrite(int in, int out)
+{
+    static thread_local std::vector<char> buffer(1 << 17);
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    for (ssize_t written = 0; got > 0 && written < got;) {
+        const ssize_t n = ::write(out, buffer.data() + written, size_t(got - written));
+        if (n < 0 && errno != EINTR)
+            return -1;
+        written += n < 0 ? 0 : n;
+    }
+    return got;
+}
+
+// The whole content of `in` onto `out`: in the kernel where it can
+// (copy_file_range, which may share blocks; sendfile where the file system
+// or the kernel refuses it), else through a buffer. Both descriptors move
+// on together, so a fallback goes on where the last call stopped.
+bool copyContent(int in, int out)
+{
+    constexpr size_t chunk = size_t(1) << 30;
+    bool rangeWorks = true;
+    bool sendfileWorks = true;
+    for (;;) {
+        ssize_t n;
+        if (rangeWorks) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+            // EPERM: some container runtimes filter the call out.
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP
+                          || errno == EPERM)) {
+                rangeWorks = false;
+                continue;
+            }
+        } else if (sendfileWorks) {
+            n = ::sendfile(out, in, nullptr, chunk);
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                sendfileWorks = false;
+                continue;
+            }
+        } else {
+            n = copyByReadWrite(in, out);
+        }
+        if (n == 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+bool copyRegularFile(int in, const QByteArray &target, const QByteArray &temporary)
+{
+    struct stat status;
+    if (::fstat(in, &status) != 0)
+        return false;
+    QByteArray name = temporary;
+    const int out = ::mkostemp(name.data(), O_CLOEXEC);
+    if (out < 0)
+        return false;
+    // The source's permission bits go along, so the client's programs stay
+    // executable.
+    bool ok = copyContent(in, out) && ::fchmod(out, status.st_mode & 07777) == 0;
+    ok = ::close(out) == 0 && ok;
+    ok = ok && ::rename(name.constData(), target.constData()) == 0;
+    if (!ok)
+        ::unlink(name.constData());
+    return ok;
+}
+
+bool copySymbolicLink(const QByteArray &source, const QByteArray &target, const QByteArray &temporary)
+{
+    std::vector<char> destination(4096);
+    ssize_t length;
+    while ((length = ::readlink(source.constData(), destination.data(), destination.size())) == ssize_t(destination.size()))
+        destination.resize(destination.size() * 2);
+    if (length < 0)
+        return false;
+    destination.resize(size_t(length));
+    destination.push_back('\0');
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = uniqueName(temporary);
+        if (::symlink(destination.data(), name.constData()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (::rename(name.constData(), target.constData()) == 0)
+            return true;
+        ::unlink(name.constData());
+        return false;
+    }
+    return false;
+}
+
 QString toolsDirectory()
 {
     const QString program = toolProgram(QStringLiteral("schtasks"));
@@ -374,6 +491,46 @@ bool createShortcut(const QString &linkPath, const QString &target)
         return false;
     return QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser
                                            | QFile::ExeGroup | QFile::ExeOther);
+}
+
+QString launcherCommand(const QString &program)
+{
+    return desktopEntryExec(program);
+}
+
+QString batchTaskTarget(const QString &program)
+{
+    // /bin/sh reads the line; inside double quotes only these four keep a
+    // meaning of their own.
+    QString escaped;
+    escaped.reserve(program.size());
+    for (const QChar c : program) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return QStringLiteral("\"\\\"") + escaped + QStringLiteral("\\\"\"");
+}
+
+bool copyWholeFile(const QString &source, const QString &target, bool replaceExisting)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+    // A target the user may not write stays as it is, as a read-only file
+    // does on Windows.
+    if (::access(to.constData(), W_OK) == 0) {
+        if (!replaceExisting)
+            return false;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    const QByteArray temporary = temporaryNameBeside(to);
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0)
+        return errno == ELOOP && copySymbolicLink(from, to, temporary);
+    const bool ok = copyRegularFile(in, to, temporary);
+    ::close(in);
+    return ok;
 }
 
 bool launchClient(const QString &program, const QStringList &parameters, int *errorCode)

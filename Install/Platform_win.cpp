@@ -13,6 +13,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <string>
 
 namespace Platform {
 
@@ -115,6 +116,34 @@ Command batchCommand(const QString &batchPath)
 bool createShortcut(const QString &linkPath, const QString &target)
 {
     return QFile::link(target, linkPath);
+}
+
+QString launcherCommand(const QString &program)
+{
+    return QLatin1Char('"') + QDir::toNativeSeparators(program) + QLatin1Char('"');
+}
+
+QString batchTaskTarget(const QString &program)
+{
+    // cmd.exe expands %NAME% in a batch file even inside quotes; %% keeps one.
+    QString path = QDir::toNativeSeparators(program);
+    path.replace(QLatin1Char('%'), QLatin1String("%%"));
+    return QStringLiteral("\"\\\"") + path + QStringLiteral("\\\"\"");
+}
+
+bool copyWholeFile(const QString &source, const QString &target, bool replaceExisting)
+{
+    const std::wstring to = wide(QDir::toNativeSeparators(target));
+    if (!replaceExisting && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const std::wstring temporary = to + L".lrtmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-"
+                                   + std::to_wstring(::GetCurrentThreadId());
+    // Moving over a read-only target is refused, so such a file stays.
+    if (::CopyFileW(wide(QDir::toNativeSeparators(source)).c_str(), temporary.c_str(), FALSE)
+        && ::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    ::DeleteFileW(temporary.c_str());
+    return false;
 }
 
 bool launchClient(const QString &program, const QStringList &parameters, int *errorCode)

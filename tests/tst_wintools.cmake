@@ -1,0 +1,1 @@
+lumenrider_test(tst_wintools SOURCES EngineTestSupport.h LIBS lumenrider_platform DEPENDS wintools)
