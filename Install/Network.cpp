@@ -172,6 +172,12 @@ void Network::signForm(QHttpMultiPart *form)
     addFormdata(form, QStringLiteral("sign"), sign);
 }
 
+void Network::waitForCurrentReply(int timeoutMs)
+{
+    if (currentReply)
+        waitForReply(currentReply, timeoutMs);
+}
+
 void Network::replyTimeOut()
 {
     qWarning() << "<接口操作>:请求超时,url:" << (currentReply ? currentReply->url() : QUrl());

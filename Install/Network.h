@@ -44,6 +44,10 @@ public:
     Q_INVOKABLE void reportinstall();
     Q_INVOKABLE void sendReportError(QString code, QString msg);
 
+    // Waits, at most timeoutMs, until the latest request made through this
+    // object has been answered; for a process that is about to end.
+    void waitForCurrentReply(int timeoutMs);
+
 private:
     void signForm(QHttpMultiPart *form);
     void handleEnvelope(const QJsonObject &envelope, const QString &url);

@@ -82,4 +82,20 @@ bool launchClient(const QString &program, const QStringList &parameters, int *er
 // Opens a web address in the user's browser.
 void openWebAddress(const QUrl &url);
 
+// Where the system offers no crash filter of its own to the program (Linux):
+// on a fault, write the crash record "crash.dmp" in the current folder, run
+// this program again as the crash reporter with `reporterEnvironment` added
+// to its environment, wait for it, then end as the fault would have.
+// Windows has its top-level exception filter instead; nothing happens here.
+void installCrashHandler(const QStringList &reporterEnvironment);
+
+// The crash this process was started to report, if it was.
+struct CrashReport
+{
+    bool valid = false;
+    QString code;    // the Windows exception code of the fault, lower-case hex
+    QString address; // where it happened, lower-case hex
+};
+CrashReport pendingCrashReport();
+
 } // namespace Platform

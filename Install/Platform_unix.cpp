@@ -20,15 +20,22 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <execinfo.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <climits>
 
 #include <cerrno>
 #include <cstdlib>
@@ -555,6 +562,230 @@ bool launchClient(const QString &program, const QStringList &parameters, int *er
 void openWebAddress(const QUrl &url)
 {
     QDesktopServices::openUrl(url);
+}
+
+// ---- crash handler ---------------------------------------------------------------
+// Everything the handler touches is prepared when it is installed: inside it
+// only async-signal-safe calls are made, nothing is allocated or locked.
+
+namespace {
+
+const char crashRequestName[] = "LUMENRIDER_CRASH_REPORT";
+const int crashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+const int maxReporterEnvironment = 1024;
+
+char reporterPath[PATH_MAX];
+QList<QByteArray> reporterExtras;
+char *reporterExtraEntries[16];
+int reporterExtraCount = 0;
+char *reporterEnvironment[maxReporterEnvironment + 20];
+char reportRequest[160];
+alignas(16) char crashStack[1 << 16];
+std::atomic<pid_t> crashingThread{0};
+
+// A line of text put together without allocating.
+struct CrashText
+{
+    char data[256];
+    size_t size = 0;
+
+    CrashText &add(const char *text)
+    {
+        while (*text && size + 1 < sizeof(data))
+            data[size++] = *text++;
+        data[size] = '\0';
+        return *this;
+    }
+    CrashText &number(unsigned long long value, unsigned base)
+    {
+        char digits[32];
+        int n = 0;
+        do {
+            digits[n++] = "0123456789abcdef"[value % base];
+            value /= base;
+        } while (value);
+        while (n && size + 1 < sizeof(data))
+            data[size++] = digits[--n];
+        data[size] = '\0';
+        return *this;
+    }
+    CrashText &hex(uintptr_t value) { return number(value, 16); }
+    CrashText &dec(long long value)
+    {
+        if (value < 0) {
+            add("-");
+            value = -value;
+        }
+        return number((unsigned long long)value, 10);
+    }
+};
+
+// The Windows exception code of the same fault, so reports read alike.
+const char *exceptionCode(int signal)
+{
+    switch (signal) {
+    case SIGSEGV:
+    case SIGBUS: return "c0000005";
+    case SIGILL: return "c000001d";
+    case SIGFPE: return "c0000094";
+    default: return "c0000409";
+    }
+}
+
+const char *signalName(int signal)
+{
+    switch (signal) {
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGILL: return "SIGILL";
+    case SIGFPE: return "SIGFPE";
+    default: return "SIGABRT";
+    }
+}
+
+// Where the faulting instruction is, as Windows names the exception address.
+uintptr_t exceptionAddress(void *context, const siginfo_t *info)
+{
+    const auto *machine = static_cast<const ucontext_t *>(context);
+#if defined(__x86_64__)
+    return uintptr_t(machine->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__i386__)
+    return uintptr_t(machine->uc_mcontext.gregs[REG_EIP]);
+#elif defined(__aarch64__)
+    return uintptr_t(machine->uc_mcontext.pc);
+#else
+    Q_UNUSED(machine)
+    return uintptr_t(info->si_addr);
+#endif
+}
+
+void writeText(int fd, const CrashText &text)
+{
+    size_t done = 0;
+    while (done < text.size) {
+        const ssize_t n = ::write(fd, text.data + done, text.size - done);
+        if (n <= 0 && errno != EINTR)
+            return;
+        done += n > 0 ? size_t(n) : 0;
+    }
+}
+
+void writeCrashRecord(int signal, const siginfo_t *info, uintptr_t address, pid_t thread)
+{
+    const int fd = ::open("crash.dmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return; // no dump; the report and the box still follow
+    writeText(fd, CrashText().add("lumenrider installer crash record\n"));
+    writeText(fd, CrashText().add("signal: ").dec(signal).add(" ").add(signalName(signal)).add("\n"));
+    writeText(fd, CrashText().add("exception code: ").add(exceptionCode(signal)).add("\n"));
+    writeText(fd, CrashText().add("exception address: ").hex(address).add("\n"));
+    writeText(fd, CrashText().add("fault address: ").hex(uintptr_t(info->si_addr)).add("\n"));
+    writeText(fd, CrashText().add("process id: ").dec(::getpid()).add("\n"));
+    writeText(fd, CrashText().add("thread id: ").dec(thread).add("\n"));
+    writeText(fd, CrashText().add("backtrace:\n"));
+    void *frames[64];
+    ::backtrace_symbols_fd(frames, ::backtrace(frames, 64), fd);
+    ::close(fd);
+}
+
+// Runs this program as the crash reporter and waits until the user has
+// closed its box.
+void runReporter(int signal, uintptr_t address)
+{
+    CrashText request;
+    request.add(crashRequestName).add("=").dec(::getpid()).add(":").add(exceptionCode(signal)).add(":").hex(address);
+    std::memcpy(reportRequest, request.data, request.size + 1);
+
+    int n = 0;
+    for (char **entry = environ; entry && *entry && n < maxReporterEnvironment; ++entry) {
+        if (std::strncmp(*entry, "LUMENRIDER_CRASH_", 17) != 0)
+            reporterEnvironment[n++] = *entry;
+    }
+    for (int i = 0; i < reporterExtraCount; ++i)
+        reporterEnvironment[n++] = reporterExtraEntries[i];
+    reporterEnvironment[n++] = reportRequest;
+    reporterEnvironment[n] = nullptr;
+
+    char *arguments[] = {reporterPath, nullptr};
+    const pid_t child = ::vfork();
+    if (child == 0) {
+        ::execve(reporterPath, arguments, reporterEnvironment);
+        ::_exit(127);
+    }
+    if (child < 0)
+        return;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void onCrash(int signal, siginfo_t *info, void *context)
+{
+    const pid_t self = pid_t(::syscall(SYS_gettid));
+    pid_t first = 0;
+    if (!crashingThread.compare_exchange_strong(first, self)) {
+        if (first != self) {
+            // Another thread is reporting its crash and will end the process.
+            for (;;)
+                ::pause();
+        }
+        // A fault inside this handler: end now.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
+    const uintptr_t address = exceptionAddress(context, info);
+    writeCrashRecord(signal, info, address, self);
+    runReporter(signal, address);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+} // namespace
+
+void installCrashHandler(const QStringList &reporterEnvironmentEntries)
+{
+    const QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
+    if (self.isEmpty() || self.size() >= int(sizeof(reporterPath)))
+        return;
+    std::memcpy(reporterPath, self.constData(), size_t(self.size()) + 1);
+    reporterExtras.clear();
+    reporterExtraCount = 0;
+    for (const QString &entry : reporterEnvironmentEntries) {
+        if (reporterExtraCount == int(sizeof(reporterExtraEntries) / sizeof(*reporterExtraEntries)))
+            break;
+        reporterExtras.append(entry.toLocal8Bit());
+        reporterExtraEntries[reporterExtraCount++] = const_cast<char *>(reporterExtras.last().constData());
+    }
+
+    // The unwinder is loaded now, not first inside the handler.
+    void *frame[1];
+    ::backtrace(frame, 1);
+
+    stack_t stack{};
+    stack.ss_sp = crashStack;
+    stack.ss_size = sizeof(crashStack);
+    ::sigaltstack(&stack, nullptr);
+
+    struct sigaction action{};
+    action.sa_sigaction = onCrash;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : crashSignals)
+        ::sigaction(signal, &action, nullptr);
+}
+
+CrashReport pendingCrashReport()
+{
+    CrashReport report;
+    const QList<QByteArray> parts = qgetenv(crashRequestName).split(':');
+    // Only the crashed installer's own child reports: the parent waits for it.
+    if (parts.size() != 3 || parts.at(0).toLongLong() != qint64(::getppid()))
+        return report;
+    report.valid = true;
+    report.code = QString::fromLatin1(parts.at(1));
+    report.address = QString::fromLatin1(parts.at(2));
+    return report;
 }
 
 } // namespace Platform

@@ -165,4 +165,13 @@ void openWebAddress(const QUrl &url)
     ::ShellExecuteW(nullptr, L"open", L"explorer.exe", wide(parameter).c_str(), nullptr, SW_HIDE);
 }
 
+void installCrashHandler(const QStringList &)
+{
+}
+
+CrashReport pendingCrashReport()
+{
+    return CrashReport();
+}
+
 } // namespace Platform

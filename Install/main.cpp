@@ -9,15 +9,24 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
+#include <QMessageBox>
 #include <QMutex>
 #include <QQmlApplicationEngine>
 #include <QSettings>
 #include <QTextStream>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QtQml>
 
 #include <cstdio>
 #include <cstring>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <dbghelp.h>
+#undef interface
+#endif
 
 const QString installerTitle = QStringLiteral("流光游戏加速器安装程序");
 
@@ -106,6 +115,138 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     std::fflush(stdout);
 
     insideSink = false;
+}
+
+// ---- crash handler -------------------------------------------------------------
+
+namespace {
+
+// How long a reporter waits for the vendor to take the crash report.
+const int crashReportWaitMs = 10000;
+
+QString crashReportMessage(const QString &code, const QString &address)
+{
+    const QString user = getConfigValue(QStringLiteral("user"), QStringLiteral("username")).toString();
+    return QStringLiteral("<程序崩溃>:崩溃程序:安装,状态码：%1,错误内存：%2,用户名：%3").arg(code, address, user);
+}
+
+QString crashBoxText(const QString &code, const QString &address)
+{
+    return QStringLiteral("<FONT size=4><div><b>对于发生的错误，表示诚挚的歉意</b><br/></div>")
+           + QStringLiteral("<div>错误代码：%1</div><div>错误地址：%2</div></FONT>").arg(code, address);
+}
+
+const QString crashBoxTitle = QStringLiteral("程式崩溃");
+
+void sendCrashReport(Network &network, const QString &code, const QString &address)
+{
+    const QString message = crashReportMessage(code, address);
+    qWarning().noquote() << message;
+    network.sendReportError(QStringLiteral("1001"), message);
+}
+
+} // namespace
+
+void reportCrash(const QString &code, const QString &address, int waitAfterBoxMs)
+{
+    Network network;
+    sendCrashReport(network, code, address);
+    // The report goes on while the box is open.
+    QMessageBox::critical(nullptr, crashBoxTitle, crashBoxText(code, address), QMessageBox::Ok, QMessageBox::NoButton);
+    if (waitAfterBoxMs > 0)
+        network.waitForCurrentReply(waitAfterBoxMs);
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+void writeMiniDump(EXCEPTION_POINTERS *exception)
+{
+    HANDLE file = ::CreateFileW(L"crash.dmp", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    MINIDUMP_EXCEPTION_INFORMATION info;
+    info.ThreadId = ::GetCurrentThreadId();
+    info.ExceptionPointers = exception;
+    info.ClientPointers = FALSE;
+    ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &info, nullptr,
+                        nullptr);
+    ::CloseHandle(file);
+}
+
+} // namespace
+
+LONG WINAPI crashFilter(EXCEPTION_POINTERS *exception)
+{
+    writeMiniDump(exception);
+    const QString code = QString::number(quint32(exception->ExceptionRecord->ExceptionCode), 16);
+    const QString address = QString::number(quintptr(exception->ExceptionRecord->ExceptionAddress), 16);
+    QCoreApplication *app = QCoreApplication::instance();
+    if (QThread::currentThread() == app->thread()) {
+        reportCrash(code, address, 0);
+        return EXCEPTION_EXECUTE_HANDLER;
+    }
+    // Widgets and the API client belong to the main thread, which still
+    // runs: the report is sent there and the box is the system's own.
+    QMetaObject::invokeMethod(
+        app,
+        [code, address] {
+            Network network;
+            sendCrashReport(network, code, address);
+        },
+        Qt::QueuedConnection);
+    const QString text = QStringLiteral("对于发生的错误，表示诚挚的歉意\n错误代码：%1\n错误地址：%2").arg(code, address);
+    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t *>(text.utf16()),
+                  reinterpret_cast<const wchar_t *>(crashBoxTitle.utf16()), MB_OK | MB_ICONERROR);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+#endif
+
+void installCrashFilter()
+{
+#ifdef Q_OS_WIN
+    ::SetUnhandledExceptionFilter(crashFilter);
+#else
+    // The reporter this program starts after a crash sends to the same log API.
+    Platform::installCrashHandler({QStringLiteral("LUMENRIDER_CRASH_LOG_API=") + logApiBase});
+#endif
+}
+
+bool isCrashReporterRun()
+{
+    return Platform::pendingCrashReport().valid;
+}
+
+int runCrashReporter(int argc, char *argv[])
+{
+    const Platform::CrashReport crash = Platform::pendingCrashReport();
+    QApplication app(argc, argv);
+    installLogSink();
+    // The same config file, machine identity and channel as the installer
+    // that crashed.
+    initInstallInfo();
+    readInstallerChannel();
+    logApiBase = qEnvironmentVariable("LUMENRIDER_CRASH_LOG_API");
+    reportCrash(crash.code, crash.address, crashReportWaitMs);
+    return 0;
+}
+
+// Test builds only: LUMENRIDER_TEST_FAULT set to "main" or "job" makes the
+// installer fault for real a second after its main page is up, on the main
+// thread or on a thread of its own.
+void armTestFault()
+{
+#ifdef LUMENRIDER_TEST_FAULTS
+    static const auto fault = [] {
+        volatile int *volatile nowhere = nullptr;
+        *nowhere = 1;
+    };
+    const QString where = qEnvironmentVariable("LUMENRIDER_TEST_FAULT");
+    if (where == QLatin1String("main"))
+        QTimer::singleShot(1000, [] { fault(); });
+    else if (where == QLatin1String("job"))
+        QTimer::singleShot(1000, [] { QThread::create([] { fault(); })->start(); });
+#endif
 }
 
 // ---- start-up steps ----------------------------------------------------------
@@ -255,6 +396,9 @@ bool loadMainPage(QQmlApplicationEngine &engine)
 
 int main(int argc, char *argv[])
 {
+    if (isCrashReporterRun())
+        return runCrashReporter(argc, argv);
+
     setOrganisationName();
     if (!checkSingleInstance())
         return 0;
@@ -276,9 +420,11 @@ int main(int argc, char *argv[])
 
     Operation operation;
     startClientStopJob(operation);
+    installCrashFilter();
 
     registerQmlTypes();
     if (!loadMainPage(engine))
         return -1;
+    armTestFault();
     return app.exec();
 }

@@ -16,6 +16,10 @@ extern const QString installerTitle;
 // Formats every message and writes it to the log files and the console.
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
 
+// Sends crash report "1001" and tells the user; waits up to waitAfterBoxMs
+// after the box for the report to be taken.
+void reportCrash(const QString &code, const QString &address, int waitAfterBoxMs);
+
 // Channel values carried in the installer's image name.
 struct ChannelValues
 {
@@ -36,5 +40,11 @@ void discoverApi(Network &network);
 void checkSecondInstall();
 void waitForApi();
 void startClientStopJob(Operation &operation);
+void installCrashFilter();
 void registerQmlTypes();
 bool loadMainPage(QQmlApplicationEngine &engine);
+void armTestFault();
+
+// A crashed installer starts this program again to report the crash.
+bool isCrashReporterRun();
+int runCrashReporter(int argc, char *argv[]);
