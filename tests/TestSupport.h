@@ -7,9 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QMap>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPair>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -163,4 +167,54 @@ inline bool permissionsAreEnforced()
     QFile::remove(file.fileName());
     QFile::setPermissions(probe.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return !written;
+}
+
+// ---- the X server, through xdotool: real input and real windows ----
+
+inline bool xdotool(const QStringList &arguments, QByteArray *output = nullptr, int timeoutMs = 30000)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!tool.waitForFinished(timeoutMs)) {
+        tool.kill();
+        tool.waitForFinished();
+        return false;
+    }
+    if (output)
+        *output = tool.readAllStandardOutput();
+    return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+// Where the visible window titled exactly `title` lies on the screen, once
+// it shows (within timeoutMs); an empty rectangle when it never does.
+inline QRect waitForWindow(const QString &title, int timeoutMs = 60000)
+{
+    QByteArray found;
+    if (!xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')},
+                 &found, timeoutMs))
+        return QRect();
+    QByteArray shell;
+    if (!xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
+                  QString::fromLatin1(found.split('\n').value(0).trimmed())},
+                 &shell))
+        return QRect();
+    QMap<QByteArray, int> values;
+    for (const QByteArray &line : shell.split('\n')) {
+        const int equals = line.indexOf('=');
+        if (equals > 0)
+            values.insert(line.left(equals), line.mid(equals + 1).toInt());
+    }
+    return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
+}
+
+inline bool moveTo(const QPoint &at)
+{
+    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
+                    QString::number(at.y())});
+}
+
+inline bool clickAt(const QPoint &at)
+{
+    return moveTo(at) && xdotool({QStringLiteral("click"), QStringLiteral("1")});
 }

@@ -165,9 +165,11 @@ Window {
                     addprogress.start()
                 }
 
-                // The release stopped short of 75: stop here and say so
+                // A release that stopped short of 75: stop here and say so
                 // rather than wait for ever.
-                function onQmlSign_QString_releasefailed(logfile) {
+                function onQmlSign_bool_releasefile(success, logfile) {
+                    if (success)
+                        return
                     uninstalldrive_timer.stop()
                     addprogress.stop()
                     instarlltimer.stop()
