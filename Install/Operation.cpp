@@ -44,6 +44,12 @@ QString shortcutName()
     return productName + QStringLiteral(".lnk");
 }
 
+// Where the warnings of a failed step are written beside the installer.
+QString logFilePath()
+{
+    return installerFolder() + (fullLogMode ? QStringLiteral("/log.txt") : QStringLiteral("/Errorlog.txt"));
+}
+
 // One run of a command-line tool, read to its end.
 struct ToolRun
 {
@@ -248,7 +254,7 @@ void Operation::boolfinishthread(bool success, int threadid)
         emit qmlSign_bool_setaddstartproject(success);
         break;
     case 2:
-        emit qmlSign_bool_releasefile(success);
+        emit qmlSign_bool_releasefile(success, logFilePath());
         break;
     case 3:
         emit qmlSign_bool_killprogress(success);

@@ -18,9 +18,9 @@ signals:
     void qmlSign_bool_setaddstartproject(bool success);
     void qmlSign_bool_killprogress(bool success);
     void qmlSign_bool_uninstalldrive(bool success);
-    // End of the file release; the installing page stops and says so when
-    // it failed.
-    void qmlSign_bool_releasefile(bool success);
+    // End of the file release; when it failed the installing page stops
+    // and names the log file that tells why.
+    void qmlSign_bool_releasefile(bool success, QString logfile);
 
 private slots:
     void boolfinishthread(bool success, int threadid);

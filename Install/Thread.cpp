@@ -4,7 +4,11 @@
 
 #include <QDebug>
 
+#include <atomic>
+
 namespace {
+
+std::atomic<int> runningJobs{0};
 
 // The release runs on an install object of the job thread's own; its
 // progress crosses to the main thread through this thread object.
@@ -26,8 +30,18 @@ void Thread::connect_startspeedprogressmax(int maxvalue)
     emit sign_int_procesvalue(maxvalue);
 }
 
+int Thread::running()
+{
+    return runningJobs.load();
+}
+
 void Thread::run()
 {
+    struct Running
+    {
+        Running() { ++runningJobs; }
+        ~Running() { --runningJobs; }
+    } running;
     qInfo() << "<线程操作>:启动,线程ID:" << job;
     switch (job) {
     case 1:

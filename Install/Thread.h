@@ -14,6 +14,9 @@ public:
     // back each run their own.
     explicit Thread(int job);
 
+    // Jobs whose run() has not returned yet, in the whole process.
+    static int running();
+
 signals:
     void sign_bool_addStartProject(bool success, int threadid);
     void sign_bool_killProcess(bool success, int threadid);

@@ -4,6 +4,7 @@
 #include "Network.h"
 #include "Operation.h"
 #include "Platform.h"
+#include "Thread.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -20,6 +21,7 @@
 #include <QtQml>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef Q_OS_WIN
@@ -388,6 +390,19 @@ void registerQmlTypes()
     qmlRegisterType<Operation>("qz.InstallOperation", 1, 0, "InstallOperation");
 }
 
+// The close button ends the installer in any state, also while a job runs.
+// Such a job still uses what the process would take down on the way out, so
+// the process ends here, at once, with the config file written out.
+void leaveRunningJobs(int exitCode)
+{
+    if (Thread::running() == 0)
+        return;
+    if (configSettings)
+        configSettings->sync();
+    std::fflush(stdout);
+    std::_Exit(exitCode);
+}
+
 bool loadMainPage(QQmlApplicationEngine &engine)
 {
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
@@ -426,5 +441,7 @@ int main(int argc, char *argv[])
     if (!loadMainPage(engine))
         return -1;
     armTestFault();
-    return app.exec();
+    const int exitCode = app.exec();
+    leaveRunningJobs(exitCode);
+    return exitCode;
 }

@@ -44,6 +44,7 @@ void installCrashFilter();
 void registerQmlTypes();
 bool loadMainPage(QQmlApplicationEngine &engine);
 void armTestFault();
+void leaveRunningJobs(int exitCode);
 
 // A crashed installer starts this program again to report the crash.
 bool isCrashReporterRun();
