@@ -185,14 +185,17 @@ inline bool xdotool(const QStringList &arguments, QByteArray *output = nullptr, 
     return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
 }
 
-// Where the visible window titled exactly `title` lies on the screen, once
-// it shows (within timeoutMs); an empty rectangle when it never does.
-inline QRect waitForWindow(const QString &title, int timeoutMs = 60000)
+// Where the visible window titled exactly `title` (of process `pid`, when
+// given) lies on the screen, once it shows (within timeoutMs); an empty
+// rectangle when it never does.
+inline QRect waitForWindow(const QString &title, qint64 pid = 0, int timeoutMs = 60000)
 {
+    QStringList search{QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible")};
+    if (pid > 0)
+        search << QStringLiteral("--pid") << QString::number(pid);
+    search << QStringLiteral("--name") << QLatin1Char('^') + title + QLatin1Char('$');
     QByteArray found;
-    if (!xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')},
-                 &found, timeoutMs))
+    if (!xdotool(search, &found, timeoutMs))
         return QRect();
     QByteArray shell;
     if (!xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),

@@ -183,7 +183,7 @@ void TestEndToEnd::installThroughThePages()
 
     auto installer = machine.start(machine.path(QStringLiteral("payload/lumenrider_1.6.9_35.exe")),
                                    {QStringLiteral("--alog"), QStringLiteral("--td")});
-    const QRect window = waitForWindow(title);
+    const QRect window = waitForWindow(title, installer->processId());
     QVERIFY(!window.isEmpty());
     // Start-up stopped the background program before the page came up.
     QVERIFY(background->waitForFinished(30000));
@@ -215,7 +215,7 @@ void TestEndToEnd::immediateInstall()
     QVERIFY(machine.setUp());
     auto installer = machine.start(machine.path(QStringLiteral("payload/lumenrider_1.6.9_35.exe")),
                                    {QStringLiteral("--alog"), QStringLiteral("--goinstall")});
-    const QRect window = waitForWindow(title);
+    const QRect window = waitForWindow(title, installer->processId());
     QVERIFY(!window.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(machine.log().contains(QStringLiteral("<安装进度>:安装成功!")), 120000);
     clickTheBigButton(window);
