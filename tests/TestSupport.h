@@ -211,8 +211,26 @@ inline QRect waitForWindow(const QString &title, qint64 pid = 0, int timeoutMs =
     return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
 }
 
+inline QPoint pointerPosition()
+{
+    QByteArray shell;
+    xdotool({QStringLiteral("getmouselocation"), QStringLiteral("--shell")}, &shell);
+    QPoint at(-1, -1);
+    for (const QByteArray &line : shell.split('\n')) {
+        if (line.startsWith("X="))
+            at.setX(line.mid(2).toInt());
+        else if (line.startsWith("Y="))
+            at.setY(line.mid(2).toInt());
+    }
+    return at;
+}
+
+// Moves the pointer and waits until it is there; xdotool would wait for a
+// move that never comes when the pointer is there already.
 inline bool moveTo(const QPoint &at)
 {
+    if (pointerPosition() == at)
+        return true;
     return xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
                     QString::number(at.y())});
 }
