@@ -170,31 +170,55 @@ QString releaseTargetRefusal(const QString &target, const QString &source)
     return QString();
 }
 
-bool isFolder(const QFileInfo &entry)
+QString entryPath(const QString &folder, const Platform::FolderEntry &entry)
 {
-    return entry.isDir() && !entry.isSymLink();
+    return folder + QLatin1Char('/') + entry.name;
 }
 
-// The entries of one source folder in release order. The release target is
-// left out where it lies inside the source, so it is never copied into
-// itself; a link is an entry of its own, never a folder to descend into.
-QFileInfoList releaseEntries(const QString &folder, const QFileInfo &target)
+// The folder a release goes to, left out of the source where it lies inside
+// it, so it is never copied into itself. Only a target below the source
+// can be met on the way down, and only then are folders compared (each
+// comparison resolves both paths, link by link).
+class ReleaseTarget
 {
-    QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot,
-                                                       QDir::Name | QDir::IgnoreCase);
+public:
+    ReleaseTarget(const QString &target, const QString &source) : folder(target)
+    {
+        const QString inside = folder.canonicalFilePath();
+        const QString root = QFileInfo(source).canonicalFilePath();
+        // Letter case may not tell paths apart: a doubt costs only time.
+        below = !inside.isEmpty() && !root.isEmpty()
+                && inside.startsWith(root + QLatin1Char('/'), Qt::CaseInsensitive);
+    }
+
+    bool is(const QString &path) const { return below && QFileInfo(path) == folder; }
+
+private:
+    QFileInfo folder;
+    bool below = false;
+};
+
+// The entries of one source folder in release order, without the release
+// target; a link is an entry of its own, never a folder to descend into.
+QVector<Platform::FolderEntry> releaseEntries(const QString &folder, const ReleaseTarget &target)
+{
+    QVector<Platform::FolderEntry> entries = Platform::listFolder(folder);
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [&target](const QFileInfo &entry) { return isFolder(entry) && entry == target; }),
+                                 [&](const Platform::FolderEntry &entry) {
+                                     return entry.folder && target.is(entryPath(folder, entry));
+                                 }),
                   entries.end());
     return entries;
 }
 
-void countFiles(const QString &folder, const QFileInfo &target, int &count)
+void countFiles(const QString &folder, const ReleaseTarget &target, int &count)
 {
-    for (const QFileInfo &entry : releaseEntries(folder, target)) {
-        if (isFolder(entry))
-            countFiles(entry.filePath(), target, count);
-        else
-            ++count;
+    const Platform::FolderCount listed = Platform::countFolder(folder);
+    count += listed.files;
+    for (const QString &name : listed.folders) {
+        const QString path = folder + QLatin1Char('/') + name;
+        if (!target.is(path))
+            countFiles(path, target, count);
     }
 }
 
@@ -215,19 +239,20 @@ bool makeReleaseFolder(const QString &newpath)
 }
 
 bool copyFolderContent(Operation &operation, const QString &oldpath, const QString &newpath, bool cover,
-                       const QFileInfo &target)
+                       const ReleaseTarget &target)
 {
-    for (const QFileInfo &entry : releaseEntries(oldpath, target)) {
-        const QString entryTarget = newpath + QLatin1Char('/') + entry.fileName();
-        if (isFolder(entry)) {
+    Platform::FolderCopy files(oldpath, newpath);
+    for (const Platform::FolderEntry &entry : releaseEntries(oldpath, target)) {
+        if (entry.folder) {
+            const QString entryTarget = entryPath(newpath, entry);
             if (!makeReleaseFolder(entryTarget)
-                || !copyFolderContent(operation, entry.filePath(), entryTarget, cover, target)) {
+                || !copyFolderContent(operation, entryPath(oldpath, entry), entryTarget, cover, target)) {
                 reportError(QStringLiteral("4001"), QStringLiteral("为目录时递归的进行copy失败,释放路径:")
                                                         + releaseReportTail(newpath) + QStringLiteral("newpath")
                                                         + newpath);
                 return false;
             }
-        } else if (Platform::copyWholeFile(entry.filePath(), entryTarget, cover)) {
+        } else if (files.copy(entry.name, cover)) {
             ++releaseDone;
             emit operation.sign_int_progressvalue(releaseProgress());
         } else {
@@ -318,12 +343,12 @@ bool Operation::releasefile()
 bool Operation::copyfile(QString oldpath, QString newpath, bool coverFileIfExist)
 {
     return makeReleaseFolder(newpath)
-           && copyFolderContent(*this, oldpath, newpath, coverFileIfExist, QFileInfo(newpath));
+           && copyFolderContent(*this, oldpath, newpath, coverFileIfExist, ReleaseTarget(newpath, oldpath));
 }
 
 bool Operation::releasefilecount(QString oldpath, int &count)
 {
-    countFiles(oldpath, QFileInfo(installPath), count);
+    countFiles(oldpath, ReleaseTarget(installPath, oldpath), count);
     return true;
 }
 

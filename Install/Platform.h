@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QByteArray>
+#include <QVector>
 #include <memory>
 
 class QSettings;
@@ -67,13 +68,53 @@ QString launcherCommand(const QString &program);
 // command interpreter that runs the batch file.
 QString batchTaskTarget(const QString &program);
 
-// Copies the file `source` to `target` with the system's fastest whole-file
-// copy. The copy is written beside the target under a temporary name and
-// then put in its place, so a failure part-way leaves an existing target as
-// it was and no temporary file behind. An existing target is kept (and the
-// copy fails) when replaceExisting is false, and so is one the user may not
-// write. A symbolic link is copied as a link, never followed.
-bool copyWholeFile(const QString &source, const QString &target, bool replaceExisting);
+// One entry of a folder listing; `folder` is set for a real folder, never
+// for a link to one.
+struct FolderEntry
+{
+    QString name;
+    bool folder = false;
+};
+// The entries of a folder as the system's default listing shows them:
+// folders and files, no hidden or system entries, no "." or "..", sorted
+// by name ignoring case. Empty when the folder can't be read.
+QVector<FolderEntry> listFolder(const QString &path);
+// What counting a folder's files needs of its listing: the folders among
+// its entries (in no particular order) and how many others there are.
+struct FolderCount
+{
+    QStringList folders;
+    int files = 0;
+};
+FolderCount countFolder(const QString &path);
+
+// Copies files of one folder into another, each with the system's fastest
+// whole-file copy. A copy is written beside its target under a temporary
+// name and then put in its place, so a failure part-way leaves an existing
+// target as it was and no temporary file behind. An existing target is
+// kept (and the copy fails) when replaceExisting is false, and so is one
+// the user may not write. A symbolic link is copied as a link, never
+// followed.
+class FolderCopy
+{
+public:
+    FolderCopy(const QString &sourceFolder, const QString &targetFolder);
+    ~FolderCopy();
+    FolderCopy(const FolderCopy &) = delete;
+    FolderCopy &operator=(const FolderCopy &) = delete;
+
+    // Copies the entry `name` of the source folder to the same name in the
+    // target folder.
+    bool copy(const QString &name, bool replaceExisting);
+
+private:
+    struct Folders;
+    std::unique_ptr<Folders> folders;
+};
+
+// Appends `bytes` to the file at `path` (made when missing) in one open,
+// write and close, so they are in the file when it returns.
+bool appendToFile(const QString &path, const QByteArray &bytes);
 
 // Starts the installed client without waiting for it. On failure *errorCode
 // holds the system's error value (a shell result of 32 or less on Windows).

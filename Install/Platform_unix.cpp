@@ -20,10 +20,12 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <dirent.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -37,10 +39,13 @@
 #include <atomic>
 #include <climits>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace Platform {
@@ -237,22 +242,24 @@ QString desktopEntryExec(const QString &program)
     return quoted;
 }
 
-// A name beside `target` for its copy in progress; the leading dot keeps it
-// out of folder listings while it exists.
-QByteArray temporaryNameBeside(const QByteArray &target)
-{
-    const int slash = target.lastIndexOf('/');
-    return target.left(slash + 1) + '.' + target.mid(slash + 1) + ".lrtmp-XXXXXX";
-}
-
-// Fills the template's X's; for names that mkostemp can't create (links).
-QByteArray uniqueName(QByteArray pattern)
+// A name beside the file `name` for its copy in progress: the leading dot
+// keeps it out of folder listings while it exists, and six random letters
+// or digits keep it apart from a stale one.
+QByteArray temporaryName(const QByteArray &name)
 {
     static thread_local std::mt19937 generator{std::random_device{}()};
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int i = pattern.size() - 6; i < pattern.size(); ++i)
-        pattern[i] = letters[generator() % (sizeof(letters) - 1)];
-    return pattern;
+    static const char marker[] = ".lrtmp-";
+    const int markerLength = int(sizeof(marker)) - 1;
+    QByteArray temporary(1 + name.size() + markerLength + 6, Qt::Uninitialized);
+    char *next = temporary.data();
+    *next++ = '.';
+    next = std::copy(name.constBegin(), name.constEnd(), next);
+    next = std::copy(marker, marker + markerLength, next);
+    // 36 to the 6th is less than 2 to the 32nd: one draw gives all six.
+    for (quint32 draw = generator(), i = 0; i < 6; ++i, draw /= 36)
+        *next++ = letters[draw % 36];
+    return temporary;
 }
 
 ssize_t copyByReadWrite(int in, int out)
@@ -268,15 +275,29 @@ ssize_t copyByReadWrite(int in, int out)
     return got;
 }
 
+// A write beyond the process's file-size limit must fail with EFBIG, the
+// write error a Windows program gets, rather than end the installer through
+// the default action of SIGXFSZ: the failed copy is then reported and the
+// files copied so far stay. The disposition is the process's; set once.
+void letWritesPastSizeLimitFail()
+{
+    static const bool ignored = ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    Q_UNUSED(ignored);
+}
+
 // The whole content of `in` onto `out`: in the kernel where it can
 // (copy_file_range, which may share blocks; sendfile where the file system
 // or the kernel refuses it), else through a buffer. Both descriptors move
-// on together, so a fallback goes on where the last call stopped.
-bool copyContent(int in, int out)
+// on together, so a fallback goes on where the last call stopped. The copy
+// ends at the end of the file or once `size` bytes (its size when opened)
+// are over: no further call is spent to learn that a small file has ended.
+bool copyContent(int in, int out, off_t size)
 {
+    letWritesPastSizeLimitFail();
     constexpr size_t chunk = size_t(1) << 30;
     bool rangeWorks = true;
     bool sendfileWorks = true;
+    off_t copied = 0;
     for (;;) {
         ssize_t n;
         if (rangeWorks) {
@@ -300,49 +321,136 @@ bool copyContent(int in, int out)
             return true;
         if (n < 0 && errno != EINTR)
             return false;
+        copied += n > 0 ? n : 0;
+        if (copied == size)
+            return true;
     }
 }
 
-bool copyRegularFile(int in, const QByteArray &target, const QByteArray &temporary)
+// The permission bits new files get from the process's file mode mask;
+// unknown (-1) where the system does not tell it without changing it.
+int fileModeMask()
+{
+    static const int mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const int value = line.mid(6).trimmed().toInt(&ok, 8);
+                return ok ? value : -1;
+            }
+        }
+        return -1;
+    }();
+    return mask;
+}
+
+// A file `name` made new in `folder` (never one that is there already) with
+// exactly the permission bits `mode`: the mask usually leaves them as they
+// are, which spares changing them afterwards.
+int createNewFile(int folder, const QByteArray &name, mode_t mode)
+{
+    const int out = ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (out < 0)
+        return -1; // errno tells the caller why
+    const int mask = fileModeMask();
+    if ((mask < 0 || (mode & mode_t(mask)) != 0) && ::fchmod(out, mode) != 0) {
+        ::close(out);
+        ::unlinkat(folder, name.constData(), 0);
+        return -1;
+    }
+    return out;
+}
+
+// A new file in `folder` beside `target`, under a free temporary name.
+int createTemporaryFile(int folder, const QByteArray &target, mode_t mode, QByteArray *name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = temporaryName(target);
+        const int out = createNewFile(folder, *name, mode);
+        if (out >= 0 || errno != EEXIST)
+            return out;
+    }
+    return -1;
+}
+
+// A target the user may not write stays as it is, as a read-only file
+// does on Windows; so does any existing one unless replacing was asked.
+bool mayReplace(int folder, const QByteArray &target, bool replaceExisting)
+{
+    if (::faccessat(folder, target.constData(), W_OK, 0) == 0)
+        return replaceExisting;
+    return errno == ENOENT;
+}
+
+// Puts the finished copy `name` in place of `target`, both in `folder`. A
+// target that is not there yet is taken in one step; only an existing one
+// needs the checks of mayReplace (and file systems that can't rename
+// without replacing always get them).
+bool putInPlace(int folder, const QByteArray &name, const QByteArray &target, bool replaceExisting)
+{
+    if (::renameat2(folder, name.constData(), folder, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    const bool checked = errno == EEXIST || errno == EINVAL || errno == ENOSYS;
+    if (checked && mayReplace(folder, target, replaceExisting)
+        && ::renameat(folder, name.constData(), folder, target.constData()) == 0)
+        return true;
+    ::unlinkat(folder, name.constData(), 0);
+    return false;
+}
+
+// The content of `in` into the new file `out` named `name`, which is
+// removed again when the copy fails.
+bool fillNewFile(int in, off_t size, int out, int folder, const QByteArray &name)
+{
+    bool ok = copyContent(in, out, size);
+    ok = ::close(out) == 0 && ok;
+    if (!ok)
+        ::unlinkat(folder, name.constData(), 0);
+    return ok;
+}
+
+// The source's permission bits go along, so the client's programs stay
+// executable. A target that is not there yet is written in place: should
+// the copy fail, the file it made is removed and nothing was lost. Only an
+// existing one is replaced through a copy beside it, so that it stays as
+// it was until the new content is whole.
+bool copyRegularFile(int in, int folder, const QByteArray &target, bool replaceExisting)
 {
     struct stat status;
     if (::fstat(in, &status) != 0)
         return false;
-    QByteArray name = temporary;
-    const int out = ::mkostemp(name.data(), O_CLOEXEC);
-    if (out < 0)
+    const mode_t mode = status.st_mode & 07777;
+    int out = createNewFile(folder, target, mode);
+    if (out >= 0)
+        return fillNewFile(in, status.st_size, out, folder, target);
+    if (errno != EEXIST || !mayReplace(folder, target, replaceExisting))
         return false;
-    // The source's permission bits go along, so the client's programs stay
-    // executable.
-    bool ok = copyContent(in, out) && ::fchmod(out, status.st_mode & 07777) == 0;
-    ok = ::close(out) == 0 && ok;
-    ok = ok && ::rename(name.constData(), target.constData()) == 0;
-    if (!ok)
-        ::unlink(name.constData());
-    return ok;
+    QByteArray name;
+    out = createTemporaryFile(folder, target, mode, &name);
+    return out >= 0 && fillNewFile(in, status.st_size, out, folder, name)
+           && putInPlace(folder, name, target, replaceExisting);
 }
 
-bool copySymbolicLink(const QByteArray &source, const QByteArray &target, const QByteArray &temporary)
+bool copySymbolicLink(int sourceFolder, int targetFolder, const QByteArray &link, bool replaceExisting)
 {
     std::vector<char> destination(4096);
     ssize_t length;
-    while ((length = ::readlink(source.constData(), destination.data(), destination.size())) == ssize_t(destination.size()))
+    while ((length = ::readlinkat(sourceFolder, link.constData(), destination.data(), destination.size()))
+           == ssize_t(destination.size()))
         destination.resize(destination.size() * 2);
     if (length < 0)
         return false;
     destination.resize(size_t(length));
     destination.push_back('\0');
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = uniqueName(temporary);
-        if (::symlink(destination.data(), name.constData()) != 0) {
-            if (errno == EEXIST)
-                continue;
+        const QByteArray name = temporaryName(link);
+        if (::symlinkat(destination.data(), targetFolder, name.constData()) == 0)
+            return putInPlace(targetFolder, name, link, replaceExisting);
+        if (errno != EEXIST)
             return false;
-        }
-        if (::rename(name.constData(), target.constData()) == 0)
-            return true;
-        ::unlink(name.constData());
-        return false;
     }
     return false;
 }
@@ -519,25 +627,136 @@ QString batchTaskTarget(const QString &program)
     return QStringLiteral("\"\\\"") + escaped + QStringLiteral("\\\"\"");
 }
 
-bool copyWholeFile(const QString &source, const QString &target, bool replaceExisting)
+namespace {
+
+// A name as the folder holds it, in the local 8-bit encoding; plain ASCII,
+// the common case, needs no decoding.
+QString decodedName(const char *name)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(target);
-    // A target the user may not write stays as it is, as a read-only file
-    // does on Windows.
-    if (::access(to.constData(), W_OK) == 0) {
-        if (!replaceExisting)
-            return false;
-    } else if (errno != ENOENT) {
-        return false;
+    const size_t length = std::strlen(name);
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(name[i]) >= 0x80)
+            return QFile::decodeName(name);
     }
-    const QByteArray temporary = temporaryNameBeside(to);
-    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    return QString::fromLatin1(name, int(length));
+}
+
+QByteArray encodedName(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() >= 0x80)
+            return QFile::encodeName(name);
+    }
+    return name.toLatin1();
+}
+
+// Calls visit(name, isFolder) for what QDir lists by default on Unix, read
+// straight from the folder: the release lists every folder twice, and Qt's
+// listing costs more than the copy of a small file. Hidden means a name
+// that starts with a dot; system entries are devices, pipes, sockets and
+// links that lead nowhere.
+template<typename Visit>
+void visitFolder(const QString &path, Visit visit)
+{
+    DIR *folder = ::opendir(QFile::encodeName(path).constData());
+    if (!folder)
+        return;
+    while (const dirent *entry = ::readdir(folder)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        unsigned char type = entry->d_type;
+        struct stat status;
+        if (type == DT_UNKNOWN) {
+            if (::fstatat(::dirfd(folder), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = IFTODT(status.st_mode);
+        }
+        if (type == DT_LNK ? ::fstatat(::dirfd(folder), entry->d_name, &status, 0) != 0
+                           : type != DT_DIR && type != DT_REG)
+            continue;
+        visit(entry->d_name, type == DT_DIR);
+    }
+    ::closedir(folder);
+}
+
+} // namespace
+
+QVector<FolderEntry> listFolder(const QString &path)
+{
+    // Each entry with its name in lower case, the order it is sorted by.
+    std::vector<std::pair<QString, FolderEntry>> found;
+    visitFolder(path, [&found](const char *entry, bool isFolder) {
+        const QString name = decodedName(entry);
+        found.emplace_back(name.toLower(), FolderEntry{name, isFolder});
+    });
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QVector<FolderEntry> entries;
+    entries.reserve(int(found.size()));
+    for (auto &entry : found)
+        entries.append(std::move(entry.second));
+    return entries;
+}
+
+FolderCount countFolder(const QString &path)
+{
+    FolderCount count;
+    visitFolder(path, [&count](const char *entry, bool isFolder) {
+        if (isFolder)
+            count.folders.append(decodedName(entry));
+        else
+            ++count.files;
+    });
+    return count;
+}
+
+// Both folders are opened once, and each file is reached by its name in
+// them: a full path would be walked from the root again for every file.
+struct FolderCopy::Folders
+{
+    int source = -1;
+    int target = -1;
+};
+
+FolderCopy::FolderCopy(const QString &sourceFolder, const QString &targetFolder) : folders(new Folders)
+{
+    folders->source = ::open(QFile::encodeName(sourceFolder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folders->target = ::open(QFile::encodeName(targetFolder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+FolderCopy::~FolderCopy()
+{
+    for (int folder : {folders->source, folders->target}) {
+        if (folder >= 0)
+            ::close(folder);
+    }
+}
+
+bool FolderCopy::copy(const QString &name, bool replaceExisting)
+{
+    if (folders->source < 0 || folders->target < 0)
+        return false;
+    const QByteArray file = encodedName(name);
+    const int in = ::openat(folders->source, file.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0)
-        return errno == ELOOP && copySymbolicLink(from, to, temporary);
-    const bool ok = copyRegularFile(in, to, temporary);
+        return errno == ELOOP && copySymbolicLink(folders->source, folders->target, file, replaceExisting);
+    const bool ok = copyRegularFile(in, folders->target, file, replaceExisting);
     ::close(in);
     return ok;
+}
+
+bool appendToFile(const QString &path, const QByteArray &bytes)
+{
+    const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (file < 0)
+        return false;
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(file, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno != EINTR)
+            break;
+        written += n < 0 ? 0 : n;
+    }
+    return ::close(file) == 0 && written == bytes.size();
 }
 
 bool launchClient(const QString &program, const QStringList &parameters, int *errorCode)
@@ -707,12 +926,12 @@ void runReporter(int signal, uintptr_t address)
     reporterEnvironment[n] = nullptr;
 
     char *arguments[] = {reporterPath, nullptr};
-    const pid_t child = ::vfork();
-    if (child == 0) {
-        ::execve(reporterPath, arguments, reporterEnvironment);
-        ::_exit(127);
-    }
-    if (child < 0)
+    // posix_spawn, not vfork: its child gets a stack of its own (a vfork
+    // child would run on this handler's alternate stack, which
+    // AddressSanitizer then takes for part of the thread's stack and clears
+    // at length), and glibc's spawn allocates nothing and takes no lock.
+    pid_t child = 0;
+    if (::posix_spawn(&child, reporterPath, nullptr, nullptr, arguments, reporterEnvironment) != 0)
         return;
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QUrl>
@@ -131,9 +132,46 @@ QString batchTaskTarget(const QString &program)
     return QStringLiteral("\"\\\"") + path + QStringLiteral("\\\"\"");
 }
 
-bool copyWholeFile(const QString &source, const QString &target, bool replaceExisting)
+QVector<FolderEntry> listFolder(const QString &path)
 {
-    const std::wstring to = wide(QDir::toNativeSeparators(target));
+    QVector<FolderEntry> entries;
+    const QFileInfoList listed =
+        QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    entries.reserve(listed.size());
+    for (const QFileInfo &entry : listed)
+        entries.append({entry.fileName(), entry.isDir() && !entry.isSymLink()});
+    return entries;
+}
+
+FolderCount countFolder(const QString &path)
+{
+    FolderCount count;
+    for (const FolderEntry &entry : listFolder(path)) {
+        if (entry.folder)
+            count.folders.append(entry.name);
+        else
+            ++count.files;
+    }
+    return count;
+}
+
+struct FolderCopy::Folders
+{
+    QString source;
+    QString target;
+};
+
+FolderCopy::FolderCopy(const QString &sourceFolder, const QString &targetFolder)
+    : folders(new Folders{sourceFolder, targetFolder})
+{
+}
+
+FolderCopy::~FolderCopy() = default;
+
+bool FolderCopy::copy(const QString &name, bool replaceExisting)
+{
+    const QString source = folders->source + QLatin1Char('/') + name;
+    const std::wstring to = wide(QDir::toNativeSeparators(folders->target + QLatin1Char('/') + name));
     if (!replaceExisting && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
     const std::wstring temporary = to + L".lrtmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-"
@@ -144,6 +182,19 @@ bool copyWholeFile(const QString &source, const QString &target, bool replaceExi
         return true;
     ::DeleteFileW(temporary.c_str());
     return false;
+}
+
+bool appendToFile(const QString &path, const QByteArray &bytes)
+{
+    const HANDLE file = ::CreateFileW(wide(QDir::toNativeSeparators(path)).c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr)
+                    && written == DWORD(bytes.size());
+    return ::CloseHandle(file) && ok;
 }
 
 bool launchClient(const QString &program, const QStringList &parameters, int *errorCode)

@@ -6,7 +6,7 @@
 //   engine_helper release TARGET       releasefile() into TARGET; prints
 //                                      "progress N" per file, then "result B"
 //   engine_helper job2 TARGET          the same through startthread(2)
-//   engine_helper copy SOURCE TARGET [--ignore-size-signal]
+//   engine_helper copy SOURCE TARGET
 //                                      copyfile(SOURCE, TARGET, true)
 //   engine_helper addstartproject INSTALLPATH
 //                                      addStartProject() for that install
@@ -17,8 +17,6 @@
 
 #include <QCoreApplication>
 #include <QTextStream>
-
-#include <csignal>
 
 namespace {
 
@@ -71,9 +69,6 @@ int main(int argc, char *argv[])
         return releaseThroughJob(app);
     }
     if (command == QLatin1String("copy")) {
-        // Survive the size limit, to show what is left behind after EFBIG.
-        if (arguments.contains(QStringLiteral("--ignore-size-signal")))
-            std::signal(SIGXFSZ, SIG_IGN);
         Operation operation;
         return printResult(operation.copyfile(arguments.value(1), arguments.value(2), true));
     }
