@@ -4,7 +4,10 @@
 // 1 logon task, 2 file release, 3 stop the client's processes,
 // 4 remove the client's driver service.
 
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QThread>
+#include <QVector>
 
 class Thread : public QThread
 {
@@ -32,5 +35,18 @@ protected:
     void run() override;
 
 private:
+    bool releaseClientFiles();
+    // Job 2's progress, gathered in the job thread and handed to the main
+    // thread in batches (see Thread.cpp).
+    void queueProgress(int value);
+    void postProgressDelivery();
+    void flushProgress();
+    void deliverProgress();
+
     const int job;
+    QMutex progressMutex;
+    QVector<int> pendingProgress;
+    bool deliveryPosted = false;
+    int lastPostedValue = -1;
+    QElapsedTimer sincePost;
 };

@@ -41,6 +41,8 @@ private slots:
     void releaseJobRelaysProgressAndResult_data();
     void releaseJobRelaysProgressAndResult();
     void refusedReleaseJobReportsFalseWithoutProgress();
+    void releaseJobRelaysEveryReportOfManyFilesInOrder_data();
+    void releaseJobRelaysEveryReportOfManyFilesInOrder();
 
 private:
     void hideTools();
@@ -259,6 +261,46 @@ void Tst_thread::refusedReleaseJobReportsFalseWithoutProgress()
     QCOMPARE(progress.count(), 0);
     QVERIFY(log->contains(QStringLiteral("<线程操作>:接收信号 false id: 2")));
     QTRY_COMPARE_WITH_TIMEOUT(server.errorReports(QStringLiteral("4001")).size(), before + 1, 10000);
+}
+
+void Tst_thread::releaseJobRelaysEveryReportOfManyFilesInOrder_data()
+{
+    QTest::addColumn<bool>("lastUnreadable");
+    QTest::newRow("all released") << false;
+    QTest::newRow("the last file can't be read") << true;
+}
+
+// Many small files repeat each value many times; the reports reach the
+// main thread in batches, and still every one of them, in order, also
+// those still waiting when a release stops short.
+void Tst_thread::releaseJobRelaysEveryReportOfManyFilesInOrder()
+{
+    QFETCH(bool, lastUnreadable);
+    if (lastUnreadable && !permissionsAreEnforced())
+        QSKIP("this process reads any file; scripts/test runs it without that power");
+    const QString installer = environment->path() + QStringLiteral("/installer");
+    const int dataFiles = 600;
+    for (int i = 0; i < dataFiles; ++i)
+        QVERIFY(writeTestFile(QStringLiteral("%1/d%2/f%3").arg(installer).arg(i % 9).arg(i), QByteArray::number(i)));
+    QVERIFY(QFile::copy(helperProgram(), installer + QStringLiteral("/engine_helper")));
+    // Last in the listing, after the folders and the program.
+    const QString last = installer + QStringLiteral("/zz-last");
+    QVERIFY(writeTestFile(last, "last"));
+    if (lastUnreadable)
+        QVERIFY(QFile::setPermissions(last, QFileDevice::Permissions()));
+    const int files = dataFiles + 2;
+
+    QProcess helper;
+    helper.start(installer + QStringLiteral("/engine_helper"), {QStringLiteral("job2"), environment->path() + QStringLiteral("/target")});
+    QVERIFY(helper.waitForFinished(60000));
+
+    QByteArray expected;
+    const int released = lastUnreadable ? files - 1 : files;
+    for (int n = 1; n <= released; ++n)
+        expected += "progress " + QByteArray::number(n * 65 / files) + '\n';
+    expected += lastUnreadable ? "result false\n" : "result true\n";
+    QCOMPARE(helper.readAllStandardOutput(), expected);
+    QCOMPARE(helper.exitCode(), lastUnreadable ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(Tst_thread)

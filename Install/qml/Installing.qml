@@ -153,8 +153,12 @@ Window {
                         return
                     var v = installprogress.uninstalldrivevalue + value
                     console.log("<安装进度>:进度条2--", v, "%")
-                    installprogress.showValue(v)
-                    installprogress.value = v
+                    // A release of many small files repeats each value many
+                    // times over; the bar and its text show it already.
+                    if (v !== installprogress.value) {
+                        installprogress.showValue(v)
+                        installprogress.value = v
+                    }
                     if (v === 75) {
                         console.log("<安装进度>:释放文件结束")
                         addprogress.start()
