@@ -9,12 +9,11 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QFile>
 #include <QMessageBox>
 #include <QMutex>
 #include <QQmlApplicationEngine>
 #include <QSettings>
-#include <QTextStream>
+#include <QStringBuilder>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -65,24 +64,43 @@ QMutex &errorFileMutex()
     return mutex;
 }
 
-const QString &logFolder()
+// Where an entry goes, fixed at its first use: the folder of the running
+// installer.
+const QString &logFilePath()
 {
-    static const QString folder = installerFolder();
-    return folder;
+    static const QString path = installerFolder() + QStringLiteral("/log.txt");
+    return path;
+}
+
+const QString &errorFilePath()
+{
+    static const QString path = installerFolder() + QStringLiteral("/Errorlog.txt");
+    return path;
 }
 
 // Each entry opens, writes and closes its file, so it is on disk when the
-// logging call returns.
-void appendEntry(const QString &fileName, QMutex &mutex, const QString &entry)
+// logging call returns. The entry comes encoded already (the local 8-bit
+// encoding, as a text stream would write it), so the file is held only for
+// the write.
+void appendEntry(const QString &path, QMutex &mutex, const QByteArray &entry)
 {
     QMutexLocker lock(&mutex);
-    QFile file(logFolder() + QLatin1Char('/') + fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    QTextStream stream(&file);
-    stream << entry << "\r\n";
-    stream.flush();
-    file.close();
+    Platform::appendToFile(path, entry);
+}
+
+// The entry's time, to the second. Turning the clock into local time text
+// costs more than the rest of an entry, and a burst of entries falls within
+// one second, so each thread keeps the text of its last second.
+QString entryTime()
+{
+    thread_local qint64 second = -1;
+    thread_local QString text;
+    const qint64 nowSecond = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (nowSecond != second) {
+        second = nowSecond;
+        text = QDateTime::fromSecsSinceEpoch(nowSecond).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    }
+    return text;
 }
 
 // A message raised while the sink runs (the file layer complaining, say)
@@ -102,15 +120,16 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     insideSink = true;
 
     const QString tag = levelTag(type);
-    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    // All five fields in one pass: a "%" in the message is left as it is.
-    const QString body = QStringLiteral("[%1][File:%2][Line:%3][Function:%4]\r\n【msg】:[%5]\r\n")
-                             .arg(time, QString::fromUtf8(context.file), QString::number(context.line),
-                                  QString::fromUtf8(context.function), msg);
+    // Joined piece by piece: a "%" in the message is left as it is.
+    const QString entry = tag % QLatin1Char('[') % entryTime() % QLatin1String("][File:")
+                          % QString::fromUtf8(context.file) % QLatin1String("][Line:")
+                          % QString::number(context.line) % QLatin1String("][Function:")
+                          % QString::fromUtf8(context.function) % QStringLiteral("]\r\n【msg】:[") % msg
+                          % QLatin1String("]\r\n\r\n");
     if (fullLogMode)
-        appendEntry(QStringLiteral("log.txt"), logFileMutex(), tag + body);
+        appendEntry(logFilePath(), logFileMutex(), entry.toLocal8Bit());
     else if (type == QtWarningMsg)
-        appendEntry(QStringLiteral("Errorlog.txt"), errorFileMutex(), tag + body);
+        appendEntry(errorFilePath(), errorFileMutex(), entry.toLocal8Bit());
 
     const QByteArray line = (tag + msg + QStringLiteral("\r\n")).toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
