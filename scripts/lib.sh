@@ -14,6 +14,7 @@ packages=(
   xvfb xauth xdotool fonts-wqy-microhei
   libcpp-httplib-dev libssl-dev openssl
   g++-mingw-w64-i686-posix
+  clang libclang-rt-14-dev   # ThreadSanitizer and libFuzzer builds
 )
 
 ensure_packages() {
