@@ -31,6 +31,7 @@ struct ChannelValues
 // The start-up steps, in the order main() runs them.
 void setOrganisationName();
 bool checkSingleInstance();
+void drawPagesInSoftware();
 void readCommandLine(int argc, char *argv[]);
 void applyCommandLineFlag(const char *argument);
 void installLogSink();

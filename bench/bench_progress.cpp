@@ -150,6 +150,7 @@ Release releaseUnheard(const QString &target)
 
 int measureRelease(int argc, char *argv[])
 {
+    drawPagesInSoftware();
     QApplication app(argc, argv);
     ScopedTestEnvironment environment;
     VendorApiServer server;

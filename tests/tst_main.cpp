@@ -7,6 +7,7 @@
 #include "main.h"
 
 #include <QProcess>
+#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTcpServer>
@@ -32,6 +33,9 @@ private slots:
 
     void repeatedInstall_data();
     void repeatedInstall();
+
+    void pagesAreDrawnInSoftwareUnlessAskedOtherwise_data();
+    void pagesAreDrawnInSoftwareUnlessAskedOtherwise();
 
     void logEntryFormat();
     void logEntriesTellTheSecondTheyWereMadeIn();
@@ -193,6 +197,29 @@ void TestMain::repeatedInstall()
 }
 
 // ---- log sink ----------------------------------------------------------------------
+
+void TestMain::pagesAreDrawnInSoftwareUnlessAskedOtherwise_data()
+{
+    QTest::addColumn<QByteArray>("asked");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("nothing asked") << QByteArray() << QStringLiteral("software");
+    // Qt reads the variable itself; the installer must not override it.
+    QTest::newRow("OpenGL asked") << QByteArray("opengl") << QString();
+}
+
+void TestMain::pagesAreDrawnInSoftwareUnlessAskedOtherwise()
+{
+    QFETCH(QByteArray, asked);
+    QFETCH(QString, chosen);
+    ScopedTestEnvironment environment;
+    environment.set("QT_QUICK_BACKEND", QString::fromLatin1(asked));
+    QQuickWindow::setSceneGraphBackend(QString());
+
+    drawPagesInSoftware();
+
+    QCOMPARE(QQuickWindow::sceneGraphBackend(), chosen);
+    QQuickWindow::setSceneGraphBackend(QString());
+}
 
 void TestMain::logEntryFormat()
 {

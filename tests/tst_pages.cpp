@@ -602,6 +602,8 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty(payloadMarker))
         return runFromPayload(argc, argv);
+    // The pages are drawn as the installer draws them.
+    drawPagesInSoftware();
     QApplication app(argc, argv);
     TestPages test;
     QTEST_SET_MAIN_SOURCE_PATH
