@@ -43,6 +43,19 @@ QMap<QString, QByteArray> filesBelow(const QString &folder)
 class Machine
 {
 public:
+    // A client the installer started must not outlive a test that failed
+    // before stopping it: it would keep the test's output open, and CTest
+    // would wait for it to the time-out.
+    ~Machine()
+    {
+        const QByteArray launches = readTestFile(installFolder() + QStringLiteral("/temp/launches.jsonl"));
+        for (const QByteArray &line : launches.split('\n')) {
+            const int pid = QJsonDocument::fromJson(line).object().value(QStringLiteral("pid")).toInt();
+            if (pid > 0)
+                ::kill(pid_t(pid), SIGTERM);
+        }
+    }
+
     bool setUp()
     {
         if (QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral(DEMO_DIR),
