@@ -364,16 +364,28 @@ int createNewFile(int folder, const QByteArray &name, mode_t mode)
     return out;
 }
 
-// A new file in `folder` beside `target`, under a free temporary name.
-int createTemporaryFile(int folder, const QByteArray &target, mode_t mode, QByteArray *name)
+// Calls make(name) with fresh temporary names beside `target` until one
+// is free (make fails with EEXIST for a name that is taken); the name
+// made stays in *name.
+template<typename Make>
+bool makeBeside(const QByteArray &target, QByteArray *name, Make make)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         *name = temporaryName(target);
-        const int out = createNewFile(folder, *name, mode);
-        if (out >= 0 || errno != EEXIST)
-            return out;
+        if (make(*name))
+            return true;
+        if (errno != EEXIST)
+            return false;
     }
-    return -1;
+    return false;
+}
+
+// A new file in `folder` beside `target`, under a free temporary name.
+int createTemporaryFile(int folder, const QByteArray &target, mode_t mode, QByteArray *name)
+{
+    int out = -1;
+    makeBeside(target, name, [&](const QByteArray &free) { return (out = createNewFile(folder, free, mode)) >= 0; });
+    return out;
 }
 
 // A target the user may not write stays as it is, as a read-only file
@@ -445,14 +457,12 @@ bool copySymbolicLink(int sourceFolder, int targetFolder, const QByteArray &link
         return false;
     destination.resize(size_t(length));
     destination.push_back('\0');
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = temporaryName(link);
-        if (::symlinkat(destination.data(), targetFolder, name.constData()) == 0)
-            return putInPlace(targetFolder, name, link, replaceExisting);
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+    QByteArray name;
+    return makeBeside(link, &name,
+                      [&](const QByteArray &free) {
+                          return ::symlinkat(destination.data(), targetFolder, free.constData()) == 0;
+                      })
+           && putInPlace(targetFolder, name, link, replaceExisting);
 }
 
 QString toolsDirectory()

@@ -58,19 +58,32 @@ struct ChildRun
     long peakKiB = 0;
 };
 
+// A command line as execvp takes it; the strings live as long as it does.
+class Arguments
+{
+public:
+    explicit Arguments(const QStringList &command)
+    {
+        for (const QString &part : command)
+            storage << QFile::encodeName(part);
+        for (QByteArray &part : storage)
+            pointers << part.data();
+        pointers << nullptr;
+    }
+    char *program() { return pointers.first(); }
+    char **list() { return pointers.data(); }
+
+private:
+    QVector<QByteArray> storage;
+    QVector<char *> pointers;
+};
+
 // Runs `command` (argv[0] looked up on PATH) and waits for it. What it
 // prints goes to `output` when asked for, else it is thrown away (as is
 // what it says on its error output).
 inline ChildRun runChild(const QStringList &command, QByteArray *output = nullptr)
 {
-    QVector<QByteArray> storage;
-    for (const QString &part : command)
-        storage << QFile::encodeName(part);
-    QVector<char *> argv;
-    for (QByteArray &part : storage)
-        argv << part.data();
-    argv << nullptr;
-
+    Arguments argv(command);
     int printed[2] = {-1, -1};
     if (output && pipe2(printed, O_CLOEXEC) != 0)
         return {};
@@ -81,7 +94,7 @@ inline ChildRun runChild(const QStringList &command, QByteArray *output = nullpt
         const int null = open("/dev/null", O_WRONLY);
         dup2(output ? printed[1] : null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-        execvp(argv[0], argv.data());
+        execvp(argv.program(), argv.list());
         _exit(127);
     }
     ChildRun run;

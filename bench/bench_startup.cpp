@@ -39,13 +39,7 @@ QStringList isolated(const QStringList &command)
 // One start of `command` until its first frame; the program is then ended.
 double firstFrame(const QStringList &command)
 {
-    QVector<QByteArray> storage;
-    for (const QString &part : isolated(command))
-        storage << QFile::encodeName(part);
-    QVector<char *> argv;
-    for (QByteArray &part : storage)
-        argv << part.data();
-    argv << nullptr;
+    bench::Arguments argv(isolated(command));
 
     pid_t pid = -1;
     const double seconds = secondsToFirstFrame(
@@ -57,7 +51,7 @@ double firstFrame(const QStringList &command)
                 const int null = open("/dev/null", O_WRONLY);
                 dup2(null, STDOUT_FILENO);
                 dup2(null, STDERR_FILENO);
-                execvp(argv[0], argv.data());
+                execvp(argv.program(), argv.list());
                 _exit(127);
             }
             return pid > 0;

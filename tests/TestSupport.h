@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QList>
 #include <QMap>
@@ -152,6 +153,18 @@ inline QByteArray readTestFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file below `root` with its content, by path relative to it.
+inline QMap<QString, QByteArray> filesBelow(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(root).relativeFilePath(path), readTestFile(path));
+    }
+    return files;
 }
 
 // True when this process is refused a write into a read-only folder, which

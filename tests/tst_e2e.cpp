@@ -6,8 +6,6 @@
 #include "TestSupport.h"
 #include "VendorApiServer.h"
 
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,20 +21,6 @@
 namespace {
 
 const QString title = QStringLiteral("流光游戏加速器安装程序");
-
-QMap<QString, QByteArray> filesBelow(const QString &folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(QDir(folder).relativeFilePath(path),
-                         QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1));
-    }
-    return files;
-}
 
 // The demo user's machine: home and XDG folders, the payload as shipped,
 // the vendor-API stand-in; the programs started here inherit them.

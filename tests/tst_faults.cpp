@@ -66,18 +66,6 @@ QByteArray pattern(int size, int seed)
     return bytes;
 }
 
-// Every file below `root` with its content, by path relative to it.
-QMap<QString, QByteArray> filesBelow(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(root).relativeFilePath(path), readTestFile(path));
-    }
-    return files;
-}
-
 void makeWritable(const QString &root)
 {
     QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
