@@ -2,11 +2,13 @@
 // request, a preview of the pages made of them.
 
 #include "Artwork.h"
+#include "Icon.h"
 #include "Painting.h"
 #include "Preview.h"
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QtDebug>
@@ -40,6 +42,10 @@ int main(int argc, char *argv[])
                                            QStringLiteral("also write a preview of the pages to <file>"),
                                            QStringLiteral("file"));
     parser.addOption(previewOption);
+    const QCommandLineOption iconOption(QStringLiteral("icon"),
+                                        QStringLiteral("also write the program icon to <file> (.ico)"),
+                                        QStringLiteral("file"));
+    parser.addOption(iconOption);
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
@@ -60,5 +66,15 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(previewOption))
         written = writePng(drawPagePreview(images), parser.value(previewOption)) && written;
+    if (parser.isSet(iconOption)) {
+        QList<QImage> sizes;
+        for (int size : programIconSizes())
+            sizes.append(drawProgramIcon(size));
+        QFile icon(parser.value(iconOption));
+        if (!icon.open(QIODevice::WriteOnly) || icon.write(iconFile(sizes)) < 0) {
+            qWarning().noquote() << "cannot write" << icon.fileName();
+            written = false;
+        }
+    }
     return written ? 0 : 1;
 }
