@@ -124,7 +124,7 @@ void Network::httpRequestFormdate(QString interface, QHttpMultiPart *post_data)
 {
     if (!post_data)
         return;
-    if (needsApplicationThread()) {
+    if (!ownThreadSends && needsApplicationThread()) {
         sendFromApplicationThread(interface, post_data);
         return;
     }
@@ -170,6 +170,11 @@ void Network::signForm(QHttpMultiPart *form)
     qDebug() << "sign:" << fields + QString(signKey.size(), QLatin1Char('*'));
     const QByteArray sign = QCryptographicHash::hash((fields + signKey).toUtf8(), QCryptographicHash::Md5).toHex();
     addFormdata(form, QStringLiteral("sign"), sign);
+}
+
+void Network::sendFromOwnThread()
+{
+    ownThreadSends = true;
 }
 
 void Network::waitForCurrentReply(int timeoutMs)

@@ -47,6 +47,9 @@ public:
     // Waits, at most timeoutMs, until the latest request made through this
     // object has been answered; for a process that is about to end.
     void waitForCurrentReply(int timeoutMs);
+    // Requests of this object go out from its own thread, which runs events
+    // (the crash reporter's), not through the main thread.
+    void sendFromOwnThread();
 
 private:
     void signForm(QHttpMultiPart *form);
@@ -61,6 +64,7 @@ private:
     QPointer<QNetworkReply> currentReply;
     QNetworkReply *downloadReply = nullptr;
     QHttpMultiPart *currentForm = nullptr;
+    bool ownThreadSends = false;
 };
 
 Q_DECLARE_METATYPE(QNetworkReply *)

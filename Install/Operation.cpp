@@ -6,6 +6,7 @@
 #include "Thread.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -21,7 +22,10 @@ bool createLinkChoice = true;
 
 namespace {
 
+// The longest a call of a system tool may take, all told, and the part of
+// it kept for stopping one that overstays.
 const int toolWaitMs = 30000;
+const int toolStopWaitMs = 2000;
 const QString driverService = QStringLiteral("DOVivived");
 const QString logonTaskName = QStringLiteral("LumenRiderSpeed");
 const QString productName = QStringLiteral("流光骑士");
@@ -64,28 +68,33 @@ void warnToolFailure(const char *tag, const char *what, const QString &program, 
 }
 
 // Runs a tool with the given input and reads all it prints, within the wait
-// limit. A tool that can't be started, doesn't end in time or crashes is
+// limit for the whole call: starting, running and, when it overstays, being
+// stopped. A tool that can't be started, doesn't end in time or crashes is
 // stopped, logged under `tag` and handed back unfinished with no output.
-ToolRun runTool(const char *tag, const QString &program, const QStringList &arguments,
-                const QByteArray &input = QByteArray())
+ToolRun runTool(const char *tag, const Platform::Command &command, const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.setProcessEnvironment(Platform::toolEnvironment());
-    process.start(program, arguments);
-    if (!process.waitForStarted(toolWaitMs)) {
-        warnToolFailure(tag, ":工具无法启动,工具:", program, process.errorString());
+    // Part of the limit is kept for stopping a tool that overstays.
+    const QDeadlineTimer deadline(toolWaitMs - toolStopWaitMs);
+    const auto remaining = [&deadline] { return int(qMax<qint64>(deadline.remainingTime(), 1)); };
+    Platform::startCommand(process, command);
+    if (!process.waitForStarted(remaining())) {
+        warnToolFailure(tag, ":工具无法启动,工具:", command.program, process.errorString());
+        process.kill();
+        process.waitForFinished(toolStopWaitMs);
         return {};
     }
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(toolWaitMs)) {
-        warnToolFailure(tag, ":工具未在时限内结束,工具:", program, process.errorString());
+    if (!process.waitForFinished(remaining())) {
+        warnToolFailure(tag, ":工具未在时限内结束,工具:", command.program, process.errorString());
         process.kill();
-        process.waitForFinished(toolWaitMs);
+        process.waitForFinished(toolStopWaitMs);
         return {};
     }
     if (process.exitStatus() != QProcess::NormalExit) {
-        warnToolFailure(tag, ":工具异常结束,工具:", program, process.errorString());
+        warnToolFailure(tag, ":工具异常结束,工具:", command.program, process.errorString());
         return {};
     }
     ToolRun run;
@@ -98,6 +107,11 @@ ToolRun runTool(const char *tag, const QString &program, const QStringList &argu
 QString tool(const char *name)
 {
     return Platform::toolProgram(QLatin1String(name));
+}
+
+Platform::Command toolCommand(const char *name, const QStringList &arguments)
+{
+    return {tool(name), arguments, QString(), QString()};
 }
 
 bool containsAny(const QString &text, std::initializer_list<const char *> markers)
@@ -116,7 +130,7 @@ bool serviceCommandFailed(const ToolRun &run)
 
 ToolRun runServiceCommand(const char *command)
 {
-    return runTool("<服务操作>", tool("sc"), {QLatin1String(command), driverService}, serviceExitText);
+    return runTool("<服务操作>", toolCommand("sc", {QLatin1String(command), driverService}), serviceExitText);
 }
 
 // Ends the running processes called `name`. A listing that could not be had
@@ -124,14 +138,14 @@ ToolRun runServiceCommand(const char *command)
 bool stopClientProcess(const QString &name, bool onlyName)
 {
     const ToolRun listing =
-        runTool("<进程操作>", tool("tasklist"), {QStringLiteral("/FI"), QStringLiteral("imagename eq ") + name});
+        runTool("<进程操作>", toolCommand("tasklist", {QStringLiteral("/FI"), QStringLiteral("imagename eq ") + name}));
     if (onlyName && listing.output.contains(QStringLiteral("没有运行")))
         qInfo() << "<进程操作>:无需关闭进程,进程名称:" << name;
     if (listing.finished && !listing.output.contains(name)) {
         qInfo() << "<进程操作>:无需关闭进程,进程名称:" << name;
         return true;
     }
-    const ToolRun kill = runTool("<进程操作>", tool("taskkill"), {QStringLiteral("/im"), name, QStringLiteral("/f")});
+    const ToolRun kill = runTool("<进程操作>", toolCommand("taskkill", {QStringLiteral("/im"), name, QStringLiteral("/f")}));
     if (kill.finished && kill.exitCode == 0) {
         qInfo() << "<进程操作>:关闭进程成功！,进程名称:" << name;
         return true;
@@ -142,7 +156,8 @@ bool stopClientProcess(const QString &name, bool onlyName)
 
 QString logonTaskCommand()
 {
-    return QStringLiteral("schtasks /create /tn ") + logonTaskName + QStringLiteral(" /tr ")
+    return Platform::batchProgram(tool("schtasks")) + QStringLiteral(" /create /tn ") + logonTaskName
+           + QStringLiteral(" /tr ")
            + Platform::batchTaskTarget(installedClient()) + QStringLiteral(" /sc onlogon /IT /RL HIGHEST");
 }
 
@@ -535,7 +550,7 @@ bool uninstalldrive()
 
 bool hasStartProject()
 {
-    return runTool("<安装流程>", tool("schtasks"), {}).output.contains(logonTaskName);
+    return runTool("<安装流程>", toolCommand("schtasks", {})).output.contains(logonTaskName);
 }
 
 bool addStartProject()
@@ -555,8 +570,7 @@ bool addStartProject()
     batch.write(logonTaskCommand().toLocal8Bit());
     batch.close();
 
-    const Platform::Command command = Platform::batchCommand(batchPath);
-    const QString output = runTool("<安装流程>", command.program, command.arguments).output;
+    const QString output = runTool("<安装流程>", Platform::batchCommand(batchPath)).output;
     qDebug() << "msg" << output;
     if (output.contains(QStringLiteral("成功"))) {
         deletefile(batchPath);

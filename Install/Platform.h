@@ -10,6 +10,7 @@
 #include <QVector>
 #include <memory>
 
+class QProcess;
 class QSettings;
 class QUrl;
 
@@ -49,12 +50,19 @@ QByteArray installerImageListing(int timeoutMs);
 QString toolProgram(const QString &tool);
 QProcessEnvironment toolEnvironment();
 
-// How a batch file is run as one command.
+// One program to run: its arguments as a list, or (on Windows) as the
+// command-line text it is handed as it stands, and the folder it runs in
+// (the caller's when empty).
 struct Command {
     QString program;
     QStringList arguments;
+    QString nativeArguments;
+    QString workingDirectory;
 };
+// How a batch file is run as one command.
 Command batchCommand(const QString &batchPath);
+// Starts the command in `process`.
+void startCommand(QProcess &process, const Command &command);
 
 // A shortcut at linkPath (a ".lnk" path) that starts target.
 bool createShortcut(const QString &linkPath, const QString &target);
@@ -67,6 +75,9 @@ QString launcherCommand(const QString &program);
 // with blanks as one program, and nothing in the path is expanded by the
 // command interpreter that runs the batch file.
 QString batchTaskTarget(const QString &program);
+// A program to run, as it stands at the start of a line of the batch file:
+// one word, taken literally.
+QString batchProgram(const QString &program);
 
 // One entry of a folder listing; `folder` is set for a real folder, never
 // for a link to one.

@@ -226,17 +226,26 @@ QSettings::Format registryFormat()
     return format;
 }
 
+// For a text in double quotes that /bin/sh reads: inside them only these
+// four keep a meaning of their own.
+QString shellQuotedText(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return escaped;
+}
+
 QString desktopEntryExec(const QString &program)
 {
-    // Quoted as the desktop-entry rules want it, then escaped once more as
-    // a string value; "%" would otherwise be read as a field code.
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : program) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
-            quoted += QLatin1Char('\\');
-        quoted += c;
-    }
-    quoted += QLatin1Char('"');
+    // Quoted as the desktop-entry rules want it (the shell's rules), then
+    // escaped once more as a string value; "%" would otherwise be read as a
+    // field code.
+    QString quoted = QLatin1Char('"') + shellQuotedText(program) + QLatin1Char('"');
     quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     quoted.replace(QLatin1Char('%'), QLatin1String("%%"));
     return quoted;
@@ -597,7 +606,14 @@ QProcessEnvironment toolEnvironment()
 
 Command batchCommand(const QString &batchPath)
 {
-    return {QStringLiteral("/bin/sh"), {batchPath}};
+    return {QStringLiteral("/bin/sh"), {batchPath}, QString(), QString()};
+}
+
+void startCommand(QProcess &process, const Command &command)
+{
+    if (!command.workingDirectory.isEmpty())
+        process.setWorkingDirectory(command.workingDirectory);
+    process.start(command.program, command.arguments);
 }
 
 bool createShortcut(const QString &linkPath, const QString &target)
@@ -625,16 +641,12 @@ QString launcherCommand(const QString &program)
 
 QString batchTaskTarget(const QString &program)
 {
-    // /bin/sh reads the line; inside double quotes only these four keep a
-    // meaning of their own.
-    QString escaped;
-    escaped.reserve(program.size());
-    for (const QChar c : program) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
-            escaped += QLatin1Char('\\');
-        escaped += c;
-    }
-    return QStringLiteral("\"\\\"") + escaped + QStringLiteral("\\\"\"");
+    return QStringLiteral("\"\\\"") + shellQuotedText(program) + QStringLiteral("\\\"\"");
+}
+
+QString batchProgram(const QString &program)
+{
+    return QLatin1Char('"') + shellQuotedText(program) + QLatin1Char('"');
 }
 
 namespace {

@@ -25,13 +25,34 @@ std::wstring wide(const QString &text)
     return text.toStdWString();
 }
 
+// The system folder ("C:\Windows\system32"; a 32-bit program on a 64-bit
+// Windows is shown its 32-bit twin there). The system's tools are started
+// from it by full path: by bare name, CreateProcess would look in the
+// installer's own folder and the current folder first, and a program
+// planted there would run with the installer's administrator rights.
+QString systemFolder()
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? QString::fromWCharArray(buffer, int(length))
+                                           : QStringLiteral("C:\\Windows\\system32");
+}
+
+QString systemProgram(const QString &name)
+{
+    return systemFolder() + QLatin1Char('\\') + name + QStringLiteral(".exe");
+}
+
 } // namespace
 
 bool claimSingleInstance(const QString &title)
 {
-    // The first instance keeps its handle open for its whole life.
+    // The first instance keeps its handle open for its whole life. A mutex
+    // this process may not open belongs to an installer started with other
+    // rights: that one runs already, too.
     HANDLE mutex = ::CreateMutexW(nullptr, TRUE, wide(title).c_str());
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || (!mutex && error == ERROR_ACCESS_DENIED)) {
         if (HWND window = ::FindWindowW(nullptr, wide(title).c_str()))
             ::ShowWindow(window, SW_SHOWNORMAL);
         if (mutex)
@@ -93,15 +114,18 @@ QString defaultInstallPath()
 QByteArray installerImageListing(int timeoutMs)
 {
     QProcess listing;
-    listing.start(QStringLiteral("tasklist.exe"), QStringList());
-    if (!listing.waitForFinished(timeoutMs))
+    listing.start(systemProgram(QStringLiteral("tasklist")), QStringList());
+    if (!listing.waitForFinished(timeoutMs)) {
+        listing.kill();
+        listing.waitForFinished(1000);
         return QByteArray();
+    }
     return listing.readAllStandardOutput();
 }
 
 QString toolProgram(const QString &tool)
 {
-    return tool;
+    return systemProgram(tool);
 }
 
 QProcessEnvironment toolEnvironment()
@@ -111,7 +135,26 @@ QProcessEnvironment toolEnvironment()
 
 Command batchCommand(const QString &batchPath)
 {
-    return {QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QDir::toNativeSeparators(batchPath)}};
+    // cmd.exe reads its own command line: quotes QProcess adds are stripped
+    // when the text also holds ( ) & ^ @, and "%NAME%" is expanded even in
+    // quotes. So the batch file is named relative to the folder it lies in,
+    // which cmd runs in, and "/s" with a pair of outer quotes keeps the rest
+    // as it stands; "/d" leaves out AutoRun commands of the registry.
+    const QFileInfo batch(batchPath);
+    Command command;
+    command.program = systemProgram(QStringLiteral("cmd"));
+    command.nativeArguments = QStringLiteral("/d /s /c \"\".\\") + batch.fileName() + QStringLiteral("\"\"");
+    command.workingDirectory = QDir::toNativeSeparators(batch.absolutePath());
+    return command;
+}
+
+void startCommand(QProcess &process, const Command &command)
+{
+    if (!command.workingDirectory.isEmpty())
+        process.setWorkingDirectory(command.workingDirectory);
+    if (!command.nativeArguments.isEmpty())
+        process.setNativeArguments(command.nativeArguments);
+    process.start(command.program, command.arguments);
 }
 
 bool createShortcut(const QString &linkPath, const QString &target)
@@ -124,12 +167,35 @@ QString launcherCommand(const QString &program)
     return QLatin1Char('"') + QDir::toNativeSeparators(program) + QLatin1Char('"');
 }
 
+namespace {
+
+// cmd.exe expands %NAME% in a batch file even inside quotes; %% keeps one.
+QString batchPercentsKept(const QString &text)
+{
+    QString kept = text;
+    kept.replace(QLatin1Char('%'), QLatin1String("%%"));
+    return kept;
+}
+
+} // namespace
+
 QString batchTaskTarget(const QString &program)
 {
-    // cmd.exe expands %NAME% in a batch file even inside quotes; %% keeps one.
-    QString path = QDir::toNativeSeparators(program);
-    path.replace(QLatin1Char('%'), QLatin1String("%%"));
+    // The tool reads \" as a quote of the path; cmd.exe sees the path itself
+    // outside quotes, where & | < > ^ ( ) are its own unless a caret keeps
+    // them literal (it takes the carets away before the tool sees the line).
+    QString path;
+    for (const QChar c : batchPercentsKept(QDir::toNativeSeparators(program))) {
+        if (QStringLiteral("&|<>^()").contains(c))
+            path += QLatin1Char('^');
+        path += c;
+    }
     return QStringLiteral("\"\\\"") + path + QStringLiteral("\\\"\"");
+}
+
+QString batchProgram(const QString &program)
+{
+    return QLatin1Char('"') + batchPercentsKept(QDir::toNativeSeparators(program)) + QLatin1Char('"');
 }
 
 QVector<FolderEntry> listFolder(const QString &path)
@@ -168,16 +234,60 @@ FolderCopy::FolderCopy(const QString &sourceFolder, const QString &targetFolder)
 
 FolderCopy::~FolderCopy() = default;
 
+namespace {
+
+// The "\\?\" form of a path: the system takes it as it stands, also past
+// MAX_PATH, which a copy's temporary name can push a target over.
+std::wstring longPath(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (native.startsWith(QLatin1String("\\\\?\\")))
+        return wide(native);
+    if (native.startsWith(QLatin1String("\\\\")))
+        return L"\\\\?\\UNC\\" + wide(native.mid(2));
+    return L"\\\\?\\" + wide(native);
+}
+
+bool isFolderLink(const std::wstring &path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+           && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A link to a folder is copied as a link to the same folder, never
+// followed; an existing link in its place is replaced, a real folder kept.
+bool copyFolderLink(const QString &source, const std::wstring &to, bool replaceExisting)
+{
+    const QString destination = QFileInfo(source).symLinkTarget();
+    if (destination.isEmpty())
+        return false;
+    const DWORD existing = ::GetFileAttributesW(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        if (!replaceExisting || !isFolderLink(to) || !::RemoveDirectoryW(to.c_str()))
+            return false;
+    }
+    return ::CreateSymbolicLinkW(to.c_str(), wide(QDir::toNativeSeparators(destination)).c_str(),
+                                 SYMBOLIC_LINK_FLAG_DIRECTORY);
+}
+
+} // namespace
+
 bool FolderCopy::copy(const QString &name, bool replaceExisting)
 {
     const QString source = folders->source + QLatin1Char('/') + name;
-    const std::wstring to = wide(QDir::toNativeSeparators(folders->target + QLatin1Char('/') + name));
-    if (!replaceExisting && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
+    const std::wstring from = longPath(source);
+    const std::wstring to = longPath(folders->target + QLatin1Char('/') + name);
+    if (isFolderLink(from))
+        return copyFolderLink(source, to, replaceExisting);
+    // A read-only target stays as it is; so does any existing one unless
+    // replacing was asked.
+    const DWORD existing = ::GetFileAttributesW(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (!replaceExisting || (existing & FILE_ATTRIBUTE_READONLY)))
         return false;
     const std::wstring temporary = to + L".lrtmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-"
                                    + std::to_wstring(::GetCurrentThreadId());
-    // Moving over a read-only target is refused, so such a file stays.
-    if (::CopyFileW(wide(QDir::toNativeSeparators(source)).c_str(), temporary.c_str(), FALSE)
+    if (::CopyFileW(from.c_str(), temporary.c_str(), FALSE)
         && ::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
         return true;
     ::DeleteFileW(temporary.c_str());

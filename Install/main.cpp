@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QMutex>
 #include <QQmlApplicationEngine>
@@ -91,17 +92,24 @@ void appendEntry(const QString &path, QMutex &mutex, const QByteArray &entry)
 
 // The entry's time, to the second. Turning the clock into local time text
 // costs more than the rest of an entry, and a burst of entries falls within
-// one second, so each thread keeps the text of its last second.
+// one second, so each thread keeps the text of its last second. It is kept
+// in plain characters: a thread-local object with a destructor (a QString)
+// is destroyed by the mingw runtime after that thread's storage has been
+// freed, which corrupts the heap when a job thread ends.
 QString entryTime()
 {
+    constexpr int timeLength = 19; // "yyyy-MM-dd hh:mm:ss"
     thread_local qint64 second = -1;
-    thread_local QString text;
+    thread_local char text[timeLength];
     const qint64 nowSecond = QDateTime::currentMSecsSinceEpoch() / 1000;
     if (nowSecond != second) {
         second = nowSecond;
-        text = QDateTime::fromSecsSinceEpoch(nowSecond).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        const QByteArray formatted = QDateTime::fromSecsSinceEpoch(nowSecond)
+                                         .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                         .toLatin1();
+        std::memcpy(text, formatted.constData(), size_t(qMin(int(formatted.size()), timeLength)));
     }
-    return text;
+    return QString::fromLatin1(text, timeLength);
 }
 
 // A message raised while the sink runs (the file layer complaining, say)
@@ -182,13 +190,28 @@ void reportCrash(const QString &code, const QString &address, int waitAfterBoxMs
 #ifdef Q_OS_WIN
 namespace {
 
-void writeMiniDump(EXCEPTION_POINTERS *exception)
+// The crash is handled on a thread of its own, made when the filter is
+// installed: the faulting thread may have no stack left (a stack overflow)
+// and its own work may be what broke. The filter hands the fault over and
+// waits.
+struct CrashHandover
+{
+    HANDLE request = nullptr;
+    HANDLE done = nullptr;
+    DWORD helperThreadId = 0;
+    EXCEPTION_POINTERS *exception = nullptr;
+    DWORD faultingThreadId = 0;
+};
+CrashHandover crashHandover;
+volatile LONG crashTaken = 0;
+
+void writeMiniDump(EXCEPTION_POINTERS *exception, DWORD threadId)
 {
     HANDLE file = ::CreateFileW(L"crash.dmp", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     MINIDUMP_EXCEPTION_INFORMATION info;
-    info.ThreadId = ::GetCurrentThreadId();
+    info.ThreadId = threadId;
     info.ExceptionPointers = exception;
     info.ClientPointers = FALSE;
     ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &info, nullptr,
@@ -196,30 +219,59 @@ void writeMiniDump(EXCEPTION_POINTERS *exception)
     ::CloseHandle(file);
 }
 
+// The dump, the report and the box. Qt's widgets belong to the main thread,
+// which may be the one that faulted: the box is the system's own. After it
+// is closed, the report is given a few seconds to be taken.
+void handleCrash(EXCEPTION_POINTERS *exception, DWORD faultingThreadId)
+{
+    writeMiniDump(exception, faultingThreadId);
+    const QString code = QString::number(quint32(exception->ExceptionRecord->ExceptionCode), 16);
+    const QString address = QString::number(quintptr(exception->ExceptionRecord->ExceptionAddress), 16);
+    // The main thread may be the one that faulted: the report goes out
+    // from here. Once this thread has handled its events once, the box's
+    // message loop carries the request on while the box is open.
+    Network network;
+    network.sendFromOwnThread();
+    sendCrashReport(network, code, address);
+    QEventLoop().processEvents(QEventLoop::ExcludeUserInputEvents);
+    const QString text = QStringLiteral("对于发生的错误，表示诚挚的歉意\n错误代码：%1\n错误地址：%2").arg(code, address);
+    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t *>(text.utf16()),
+                  reinterpret_cast<const wchar_t *>(crashBoxTitle.utf16()), MB_OK | MB_ICONERROR | MB_TOPMOST);
+    network.waitForCurrentReply(crashReportWaitMs);
+}
+
+DWORD WINAPI crashHelper(void *)
+{
+    ::WaitForSingleObject(crashHandover.request, INFINITE);
+    handleCrash(crashHandover.exception, crashHandover.faultingThreadId);
+    ::SetEvent(crashHandover.done);
+    return 0;
+}
+
 } // namespace
 
 LONG WINAPI crashFilter(EXCEPTION_POINTERS *exception)
 {
-    writeMiniDump(exception);
-    const QString code = QString::number(quint32(exception->ExceptionRecord->ExceptionCode), 16);
-    const QString address = QString::number(quintptr(exception->ExceptionRecord->ExceptionAddress), 16);
-    QCoreApplication *app = QCoreApplication::instance();
-    if (QThread::currentThread() == app->thread()) {
-        reportCrash(code, address, 0);
+    const DWORD self = ::GetCurrentThreadId();
+    // A fault of the handler itself ends the process at once.
+    if (self == crashHandover.helperThreadId)
+        return EXCEPTION_EXECUTE_HANDLER;
+    // One crash is reported; another thread that faults meanwhile waits for
+    // the end of the process.
+    if (::InterlockedExchange(&crashTaken, 1) != 0) {
+        if (self == crashHandover.faultingThreadId)
+            return EXCEPTION_EXECUTE_HANDLER;
+        ::Sleep(INFINITE);
+    }
+    crashHandover.exception = exception;
+    crashHandover.faultingThreadId = self;
+    if (!crashHandover.request) {
+        // No helper thread could be had: the faulting thread does the work.
+        handleCrash(exception, self);
         return EXCEPTION_EXECUTE_HANDLER;
     }
-    // Widgets and the API client belong to the main thread, which still
-    // runs: the report is sent there and the box is the system's own.
-    QMetaObject::invokeMethod(
-        app,
-        [code, address] {
-            Network network;
-            sendCrashReport(network, code, address);
-        },
-        Qt::QueuedConnection);
-    const QString text = QStringLiteral("对于发生的错误，表示诚挚的歉意\n错误代码：%1\n错误地址：%2").arg(code, address);
-    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t *>(text.utf16()),
-                  reinterpret_cast<const wchar_t *>(crashBoxTitle.utf16()), MB_OK | MB_ICONERROR);
+    ::SetEvent(crashHandover.request);
+    ::WaitForSingleObject(crashHandover.done, INFINITE);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 #endif
@@ -227,6 +279,15 @@ LONG WINAPI crashFilter(EXCEPTION_POINTERS *exception)
 void installCrashFilter()
 {
 #ifdef Q_OS_WIN
+    crashHandover.request = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    crashHandover.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE helper = crashHandover.request && crashHandover.done
+                        ? ::CreateThread(nullptr, 0, crashHelper, nullptr, 0, &crashHandover.helperThreadId)
+                        : nullptr;
+    if (helper)
+        ::CloseHandle(helper);
+    else
+        crashHandover.request = nullptr;
     ::SetUnhandledExceptionFilter(crashFilter);
 #else
     // The reporter this program starts after a crash sends to the same log API.
@@ -253,9 +314,25 @@ int runCrashReporter(int argc, char *argv[])
     return 0;
 }
 
-// Test builds only: LUMENRIDER_TEST_FAULT set to "main" or "job" makes the
-// installer fault for real a second after its main page is up, on the main
-// thread or on a thread of its own.
+#ifdef LUMENRIDER_TEST_FAULTS
+namespace {
+
+// Each call keeps a page of its stack in use, so the recursion runs out of
+// stack rather than being folded into a loop.
+int overflowStack(int depth)
+{
+    volatile char page[4096];
+    page[0] = char(depth);
+    return overflowStack(depth + 1) + page[0];
+}
+
+} // namespace
+#endif
+
+// Test builds only: LUMENRIDER_TEST_FAULT set to "main", "job" or "stack"
+// makes the installer fault for real a second after its main page is up:
+// on the main thread, on a thread of its own, or by running out of stack
+// on the main thread.
 void armTestFault()
 {
 #ifdef LUMENRIDER_TEST_FAULTS
@@ -268,6 +345,8 @@ void armTestFault()
         QTimer::singleShot(1000, [] { fault(); });
     else if (where == QLatin1String("job"))
         QTimer::singleShot(1000, [] { QThread::create([] { fault(); })->start(); });
+    else if (where == QLatin1String("stack"))
+        QTimer::singleShot(1000, [] { overflowStack(0); });
 #endif
 }
 
