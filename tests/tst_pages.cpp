@@ -58,6 +58,7 @@ private slots:
     void cleanup();
 
     void agreementBoxSwitchesInstallButton();
+    void keyboardFollowsTheBoxes();
     void customPanelOpensAndClosesInPlace();
     void draggingMovesAllThreeWindows();
     void pathFieldPassesEveryChange();
@@ -242,6 +243,37 @@ void TestPages::agreementBoxSwitchesInstallButton()
 
     // The agreement address came with the init reply.
     QTRY_COMPARE(eval(QStringLiteral("argueurl.url")).toString(), server->baseUrl() + QStringLiteral("/agreement.html"));
+}
+
+// Tab brings the boxes the focus and Space turns them: the install button
+// and the shortcut choice follow, so nobody installs without having agreed.
+void TestPages::keyboardFollowsTheBoxes()
+{
+    loadPages();
+    openCustomPanel();
+    // Two clicks on the box leave it as it was and give the window the keyboard.
+    click(QStringLiteral("arguementback"));
+    click(QStringLiteral("arguementback"));
+    QTRY_COMPARE(eval(QStringLiteral("arguement.checked")).toBool(), true);
+    int agreementTurns = 0;
+    int linkTurns = 0;
+    for (int press = 0; press < 40 && (agreementTurns < 2 || linkTurns < 2); ++press) {
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Tab")}));
+        QTest::qWait(50);
+        const bool onAgreement = eval(QStringLiteral("arguement.activeFocus")).toBool();
+        const bool onLink = eval(QStringLiteral("createlink.activeFocus")).toBool();
+        if (!onAgreement && !onLink)
+            continue;
+        const bool before = eval(onAgreement ? QStringLiteral("arguement.checked") : QStringLiteral("createlink.checked")).toBool();
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("space")}));
+        const QString box = onAgreement ? QStringLiteral("arguement.checked") : QStringLiteral("createlink.checked");
+        QTRY_COMPARE(eval(box).toBool(), !before);
+        (onAgreement ? agreementTurns : linkTurns) += 1;
+        QCOMPARE(eval(QStringLiteral("btninstall.enabled")).toBool(), eval(QStringLiteral("arguement.checked")).toBool());
+        QCOMPARE(createLinkChoice, eval(QStringLiteral("createlink.checked")).toBool());
+    }
+    QVERIFY2(agreementTurns == 2 && linkTurns == 2, "Tab never reached both boxes");
+    QCOMPARE(installing->property("visible").toBool(), false);
 }
 
 void TestPages::customPanelOpensAndClosesInPlace()

@@ -131,7 +131,9 @@ Window {
             anchors.topMargin: 270 * dp
             anchors.left: parent.left
             anchors.leftMargin: 245 * dp
-            enabled: true
+            // Follows the agreement box however it changes: by mouse, or
+            // by Space once Tab has brought the box the focus.
+            enabled: arguement.checked
             onEnabledChanged: pointerInside = false
             style: ButtonStyle {
                 background: Rectangle {
@@ -271,10 +273,7 @@ Window {
                     arguetext.opacity = 0.6
                     argueurl.opacity = 0.6
                 }
-                onClicked: {
-                    arguement.checked = !arguement.checked
-                    btninstall.enabled = arguement.checked
-                }
+                onClicked: arguement.checked = !arguement.checked
             }
 
             Label {
@@ -427,6 +426,8 @@ Window {
             anchors.leftMargin: 23 * dp
             checkable: true
             checked: true
+            // The choice follows the box, also when Space turns it.
+            onCheckedChanged: installoperation.setcreatelink(checked)
             style: ButtonStyle {
                 background: Rectangle {
                     color: "transparent"
@@ -477,10 +478,7 @@ Window {
                     createlinkback.border.color = "#d2d2d4"
                     createlinktext.opacity = 0.6
                 }
-                onClicked: {
-                    createlink.checked = !createlink.checked
-                    installoperation.setcreatelink(createlink.checked)
-                }
+                onClicked: createlink.checked = !createlink.checked
             }
         }
 
