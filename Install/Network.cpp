@@ -31,6 +31,15 @@ QMutex failureCountMutex;
 // whichever thread signs first.
 QMutex oemMutex;
 
+// Whether a reply's address lies under a base the domain list wrote. The
+// reply names its address in QUrl's form (scheme and host in lower case,
+// escapes resolved), so the base is put in that form too; an empty base
+// lies in every address.
+bool addressUnder(const QString &url, const QString &base)
+{
+    return url.contains(base.isEmpty() ? base : QUrl(base, QUrl::TolerantMode).toString());
+}
+
 enum class FailureAction { Report, LogOnly, GiveUp };
 
 // Decides, and counts, a transport failure in one step, so two threads
@@ -41,7 +50,7 @@ FailureAction takeFailure(const QString &url)
     if (replyFailureCount >= maxReplyFailures)
         return FailureAction::GiveUp;
     // A failed report is not reported again (an empty base is in every URL).
-    if (url.contains(logApiBase))
+    if (addressUnder(url, logApiBase))
         return FailureAction::LogOnly;
     ++replyFailureCount;
     return FailureAction::Report;
@@ -233,7 +242,7 @@ void Network::handleEnvelope(const QJsonObject &envelope, const QString &url)
         const QString msg = envelope.value(QStringLiteral("msg")).toString();
         // A rejected error report is not reported again: a server that
         // rejects everything would otherwise never hear the end of it.
-        if (!url.contains(logApiBase + logUploadPath))
+        if (!addressUnder(url, logApiBase + logUploadPath))
             sendReportError(QStringLiteral("2002"), QStringLiteral("<接口操作>:接口拒绝,接口:") + url
                                                         + QStringLiteral(",状态码:") + QString::number(code)
                                                         + QStringLiteral(",消息内容:") + msg);
@@ -243,7 +252,7 @@ void Network::handleEnvelope(const QJsonObject &envelope, const QString &url)
     const QJsonValue data = envelope.value(QStringLiteral("data"));
     if (!data.isObject())
         return;
-    if (url.contains(domainListUrl))
+    if (addressUnder(url, domainListUrl))
         applyDomainList(data.toObject());
     else if (url.contains(initPath))
         applyInitReply(data.toObject());

@@ -107,6 +107,8 @@ private slots:
     void nothingIsReportedWithoutLogBase();
     void rejections_data();
     void rejections();
+    void basesAreComparedAsAddresses_data();
+    void basesAreComparedAsAddresses();
     void replyEnvelope_data();
     void replyEnvelope();
     void replyHandedOverThroughMetaObject();
@@ -397,6 +399,40 @@ void TestNetwork::rejections()
     } else {
         QCOMPARE(server->errorReports("2002").size(), 0);
     }
+}
+
+// The domain list may write its hosts in capitals; the reply's address
+// comes back in QUrl's form, host in lower case. A failed or rejected error
+// report is still never reported again, and the domain list's reply is
+// still known for what it is.
+void TestNetwork::basesAreComparedAsAddresses_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("error report rejected") << "reject:10002" << "<接口操作>:接口拒绝";
+    QTest::newRow("error report fails") << "status:500" << "<接口操作>:请求接口失败:";
+}
+
+void TestNetwork::basesAreComparedAsAddresses()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, logged);
+    const QString shouting = QStringLiteral("http://LocalHost:%1").arg(server->port());
+    QVERIFY(server->setFault(domainListRoute, "body:{\"code\":0,\"data\":{\"game\":\"" + shouting
+                                                  + "/game\",\"log\":\"" + shouting + "/log\"}}"));
+    domainListUrl = shouting + domainListRoute;
+    Network network;
+    network.getDomain();
+    QCOMPARE(logApiBase, shouting + QStringLiteral("/log/"));
+
+    QVERIFY(server->setFault(errorReportRoute, fault));
+    LogCapture log;
+    network.sendReportError("4001", "安装程序进行文件copy时失败");
+    QTRY_VERIFY(log.contains(logged));
+    // Time for a report about the report to go out, were one made.
+    QTest::qWait(1000);
+    QCOMPARE(server->errorReports().size(), 1);
+    QCOMPARE(replyFailureCount, 0);
 }
 
 void TestNetwork::replyEnvelope_data()
