@@ -215,9 +215,10 @@ private:
 
 // The entries of one source folder in release order, without the release
 // target; a link is an entry of its own, never a folder to descend into.
-QVector<Platform::FolderEntry> releaseEntries(const QString &folder, const ReleaseTarget &target)
+// *readable is false when the folder could not be listed.
+QVector<Platform::FolderEntry> releaseEntries(const QString &folder, const ReleaseTarget &target, bool *readable)
 {
-    QVector<Platform::FolderEntry> entries = Platform::listFolder(folder);
+    QVector<Platform::FolderEntry> entries = Platform::listFolder(folder, readable);
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [&](const Platform::FolderEntry &entry) {
                                      return entry.folder && target.is(entryPath(folder, entry));
@@ -257,7 +258,17 @@ bool copyFolderContent(Operation &operation, const QString &oldpath, const QStri
                        const ReleaseTarget &target)
 {
     Platform::FolderCopy files(oldpath, newpath);
-    for (const Platform::FolderEntry &entry : releaseEntries(oldpath, target)) {
+    bool readable = true;
+    const QVector<Platform::FolderEntry> entries = releaseEntries(oldpath, target, &readable);
+    // A folder that can't be listed would be released as an empty one, its
+    // files missing: that is a failed copy.
+    if (!readable) {
+        qWarning() << "<释放文件>:无法读取目录:" << oldpath;
+        reportError(QStringLiteral("4001"),
+                    QStringLiteral("安装程序进行文件copy时失败,释放路径:") + releaseReportTail(newpath));
+        return false;
+    }
+    for (const Platform::FolderEntry &entry : entries) {
         if (entry.folder) {
             const QString entryTarget = entryPath(newpath, entry);
             if (!makeReleaseFolder(entryTarget)

@@ -88,8 +88,9 @@ struct FolderEntry
 };
 // The entries of a folder as the system's default listing shows them:
 // folders and files, no hidden or system entries, no "." or "..", sorted
-// by name ignoring case. Empty when the folder can't be read.
-QVector<FolderEntry> listFolder(const QString &path);
+// by name ignoring case. Empty when the folder can't be read, and then
+// *readable (when given) is false.
+QVector<FolderEntry> listFolder(const QString &path, bool *readable = nullptr);
 // What counting a folder's files needs of its listing: the folders among
 // its entries (in no particular order) and how many others there are.
 struct FolderCount

@@ -677,12 +677,13 @@ QByteArray encodedName(const QString &name)
 // listing costs more than the copy of a small file. Hidden means a name
 // that starts with a dot; system entries are devices, pipes, sockets and
 // links that lead nowhere.
+// False when the folder could not be opened.
 template<typename Visit>
-void visitFolder(const QString &path, Visit visit)
+bool visitFolder(const QString &path, Visit visit)
 {
     DIR *folder = ::opendir(QFile::encodeName(path).constData());
     if (!folder)
-        return;
+        return false;
     while (const dirent *entry = ::readdir(folder)) {
         if (entry->d_name[0] == '.')
             continue;
@@ -699,18 +700,21 @@ void visitFolder(const QString &path, Visit visit)
         visit(entry->d_name, type == DT_DIR);
     }
     ::closedir(folder);
+    return true;
 }
 
 } // namespace
 
-QVector<FolderEntry> listFolder(const QString &path)
+QVector<FolderEntry> listFolder(const QString &path, bool *readable)
 {
     // Each entry with its name in lower case, the order it is sorted by.
     std::vector<std::pair<QString, FolderEntry>> found;
-    visitFolder(path, [&found](const char *entry, bool isFolder) {
+    const bool opened = visitFolder(path, [&found](const char *entry, bool isFolder) {
         const QString name = decodedName(entry);
         found.emplace_back(name.toLower(), FolderEntry{name, isFolder});
     });
+    if (readable)
+        *readable = opened;
     std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QVector<FolderEntry> entries;
     entries.reserve(int(found.size()));

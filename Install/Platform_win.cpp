@@ -198,9 +198,13 @@ QString batchProgram(const QString &program)
     return QLatin1Char('"') + batchPercentsKept(QDir::toNativeSeparators(program)) + QLatin1Char('"');
 }
 
-QVector<FolderEntry> listFolder(const QString &path)
+QVector<FolderEntry> listFolder(const QString &path, bool *readable)
 {
     QVector<FolderEntry> entries;
+    if (readable) {
+        const QFileInfo folder(path);
+        *readable = folder.isDir() && folder.isReadable();
+    }
     const QFileInfoList listed =
         QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     entries.reserve(listed.size());

@@ -167,6 +167,7 @@ private slots:
     void existingTargetFailsWithoutCover();
     void missingParentFailsAtOnce();
     void readOnlyTargetFileFailsAndStays();
+    void unreadableSourceFolderFails();
     void linksAreCopiedAsLinks();
     void failedCopyLeavesTargetAsItWas_data();
     void failedCopyLeavesTargetAsItWas();
@@ -680,6 +681,33 @@ void Tst_operation::readOnlyTargetFileFailsAndStays()
                               + QStringLiteral("/sub当前是否为覆盖安装:否")));
     QVERIFY(messages.contains(QStringLiteral("为目录时递归的进行copy失败,释放路径:") + installPath
                               + QStringLiteral("当前是否为覆盖安装:否newpath") + installPath));
+}
+
+// A folder of the payload that can't be listed is not released as an
+// empty one: the copy fails and says so.
+void Tst_operation::unreadableSourceFolderFails()
+{
+    if (!permissionsAreEnforced())
+        QSKIP("this process may read unreadable folders; scripts/test drops that capability");
+    const QString source = environment->path() + QStringLiteral("/source");
+    QVERIFY(writeTestFile(source + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeTestFile(source + QStringLiteral("/locked/b.txt"), "b"));
+    QVERIFY(QFile::setPermissions(source + QStringLiteral("/locked"), QFileDevice::Permissions()));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(source + QStringLiteral("/locked"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    releaseTotal = 2;
+    const int before = server.errorReports(QStringLiteral("4001")).size();
+
+    QVERIFY(!Operation().copyfile(source, installPath, true));
+
+    QTRY_COMPARE_WITH_TIMEOUT(server.errorReports(QStringLiteral("4001")).size(), before + 2, 10000);
+    QStringList messages;
+    for (const QJsonValue &report : server.errorReports(QStringLiteral("4001")))
+        messages << VendorApiServer::field(report.toObject(), QStringLiteral("msg"));
+    QVERIFY(messages.contains(QStringLiteral("安装程序进行文件copy时失败,释放路径:") + installPath
+                              + QStringLiteral("/locked当前是否为覆盖安装:否")));
 }
 
 void Tst_operation::linksAreCopiedAsLinks()
