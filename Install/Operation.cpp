@@ -335,13 +335,11 @@ void Operation::setcreatelink(bool iscreate)
 
 QString Operation::getpath(QString linkpath)
 {
-    QString path = linkpath;
-    path.remove(QStringLiteral("file:///"));
-    // Where absolute paths begin at "/", the URL's third slash is the root
-    // and stays; a path with a drive letter is absolute without it.
-    if (linkpath.startsWith(QLatin1String("file:///")) && QDir::isRelativePath(path))
-        path.prepend(QLatin1Char('/'));
-    return path;
+    // The folder dialog hands back an address: its escapes stand for the
+    // characters of the name ("%23" is "#"), and a share keeps its host
+    // ("file://server/share" is "//server/share"). Anything else is a path.
+    const QUrl address(linkpath);
+    return address.isLocalFile() ? address.toLocalFile() : linkpath;
 }
 
 bool Operation::releasefile()

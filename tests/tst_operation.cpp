@@ -310,8 +310,12 @@ void Tst_operation::getpathTurnsFileUrlIntoPath_data()
                            << (QDir::isAbsolutePath(drivePath) ? drivePath : QLatin1Char('/') + drivePath);
     QTest::newRow("root") << "file:///home/u/Games/lumenrider" << "/home/u/Games/lumenrider";
     QTest::newRow("plain path") << "/opt/lumenrider" << "/opt/lumenrider";
-    QTest::newRow("other case kept") << "FILE:///opt/x" << "FILE:///opt/x";
+    QTest::newRow("scheme in capitals") << "FILE:///opt/x" << "/opt/x";
     QTest::newRow("empty") << "" << "";
+    // As the dialog writes a chosen folder's address.
+    const QString awkward = QStringLiteral("/home/u/游戏 #1 100% (x86)");
+    QTest::newRow("# and % in the name") << QUrl::fromLocalFile(awkward).toString() << awkward;
+    QTest::newRow("network share") << "file://server/share/流光" << "//server/share/流光";
 }
 
 void Tst_operation::getpathTurnsFileUrlIntoPath()
