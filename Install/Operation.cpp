@@ -200,10 +200,12 @@ public:
     ReleaseTarget(const QString &target, const QString &source) : folder(target)
     {
         const QString inside = folder.canonicalFilePath();
-        const QString root = QFileInfo(source).canonicalFilePath();
+        const QString sourcePath = QFileInfo(source).canonicalFilePath();
+        // The root of a drive or of the file system ("E:/", "/") ends in
+        // its separator already.
+        const QString root = sourcePath.endsWith(QLatin1Char('/')) ? sourcePath : sourcePath + QLatin1Char('/');
         // Letter case may not tell paths apart: a doubt costs only time.
-        below = !inside.isEmpty() && !root.isEmpty()
-                && inside.startsWith(root + QLatin1Char('/'), Qt::CaseInsensitive);
+        below = !inside.isEmpty() && !sourcePath.isEmpty() && inside.startsWith(root, Qt::CaseInsensitive);
     }
 
     bool is(const QString &path) const { return below && QFileInfo(path) == folder; }

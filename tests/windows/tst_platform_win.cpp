@@ -141,6 +141,7 @@ private slots:
     void wholeFileCopies();
     void copyWhoseTemporaryNameWouldPassMaxPath();
     void folderLinkInThePayload();
+    void releaseFromTheRootOfADrive();
     void shortcutsAreShellLinks();
     void clientStartedByShellExecute();
     void systemToolsByTheirFullPath();
@@ -386,6 +387,26 @@ void TestPlatformWin::folderLinkInThePayload()
     QVERIFY(copied.isSymLink());
     QCOMPARE(QFileInfo(copied.symLinkTarget()), QFileInfo(elsewhere.path()));
     QCOMPARE(readWholeFile(target.filePath(QStringLiteral("shared/inside.txt"))), QByteArray("inside"));
+}
+
+// An installer on a USB stick at E:\ installing to E:\lumenrider: the
+// listing of E:\ holds the new folder, which must not be copied into itself.
+void TestPlatformWin::releaseFromTheRootOfADrive()
+{
+    QVERIFY(QFileInfo(QStringLiteral("E:/")).isDir());
+    QVERIFY(writeWholeFile(QStringLiteral("E:/lumenrider.exe"), "MZ"));
+    QVERIFY(writeWholeFile(QStringLiteral("E:/data/流光.dat"), "data"));
+    installPath = QStringLiteral("E:/lumenrider");
+    Operation operation;
+    int count = 0;
+    operation.releasefilecount(QStringLiteral("E:/"), count);
+    QCOMPARE(count, 2);
+    releaseTotal = count;
+    releaseDone = 0;
+    QVERIFY(operation.copyfile(QStringLiteral("E:/"), installPath, true));
+    QCOMPARE(readWholeFile(QStringLiteral("E:/lumenrider/lumenrider.exe")), QByteArray("MZ"));
+    QCOMPARE(readWholeFile(QStringLiteral("E:/lumenrider/data/流光.dat")), QByteArray("data"));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("E:/lumenrider/lumenrider")));
 }
 
 void TestPlatformWin::shortcutsAreShellLinks()
