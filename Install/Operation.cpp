@@ -406,7 +406,7 @@ void Operation::startthread(int id)
         break;
     }
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    thread->startJob();
 }
 
 bool Operation::createLink()

@@ -25,6 +25,12 @@ void Thread::connect_startspeedprogressmax(int maxvalue)
     emit sign_int_procesvalue(maxvalue);
 }
 
+void Thread::startJob()
+{
+    ++runningJobs;
+    start();
+}
+
 int Thread::running()
 {
     return runningJobs.load();
@@ -88,7 +94,6 @@ void Thread::run()
 {
     struct Running
     {
-        Running() { ++runningJobs; }
         ~Running() { --runningJobs; }
     } running;
     qInfo() << "<线程操作>:启动,线程ID:" << job;

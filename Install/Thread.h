@@ -17,7 +17,10 @@ public:
     // back each run their own.
     explicit Thread(int job);
 
-    // Jobs whose run() has not returned yet, in the whole process.
+    // Starts the job. It counts as running from here, so a job started just
+    // before the installer quits is waited for like any other.
+    void startJob();
+    // Jobs started whose run() has not returned yet, in the whole process.
     static int running();
 
 signals:

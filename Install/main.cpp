@@ -549,8 +549,11 @@ int main(int argc, char *argv[])
     installCrashFilter();
 
     registerQmlTypes();
-    if (!loadMainPage(engine))
+    if (!loadMainPage(engine)) {
+        // Job 3 may still run: the same way out as the normal exit.
+        leaveRunningJobs(-1);
         return -1;
+    }
     armTestFault();
     const int exitCode = app.exec();
     leaveRunningJobs(exitCode);

@@ -114,11 +114,13 @@ void Tst_thread::unknownJobOnlyLogsItsStart()
     QSignalSpy progress(&thread, &Thread::sign_int_procesvalue);
     QSignalSpy release(&thread, &Thread::sign_bool_releasefile);
 
-    thread.start();
+    thread.startJob();
     QVERIFY(thread.wait(30000));
 
     QVERIFY(log->contains(QStringLiteral("<线程操作>:启动,线程ID: 7")));
     QCOMPARE(logonTask.count() + processes.count() + driver.count() + progress.count() + release.count(), 0);
+    // Counted from its start to the end of its run, and no longer.
+    QCOMPARE(Thread::running(), 0);
 }
 
 void Tst_thread::startthreadOfUnknownJobReachesNoPage()
