@@ -169,7 +169,8 @@ make_wine_template() {
   rm -rf "$win_dir/wine"
   mkdir -p "$win_dir/wine"
   echo "== making a Wine prefix (Chinese locale)"
-  WINEPREFIX=$template WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wineboot -i >/dev/null 2>&1 || return 1
+  WINEPREFIX=$template WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES=winemenubuilder.exe=d \
+    wineboot -i >/dev/null 2>&1 || return 1
   WINEPREFIX=$template wineserver -w
   export LUMENRIDER_WINE_TEMPLATE=$template
 }
