@@ -21,9 +21,12 @@ namespace {
 
 // Transport failures reported in a row before the installer stops reporting them.
 const int maxReplyFailures = 3;
-// How long a blocking GET (domain discovery) waits for the vendor before it
-// gives up; start-up goes on without the API bases after that.
-const int getRequestTimeoutMs = 15000;
+// How long a request waits for the vendor before it gives up (start-up goes
+// on without the API bases after a domain list that never comes), and the
+// most of a reply it reads: the domain list and the answers to the calls
+// are small, so a longer body is no answer of the vendor's.
+const int requestTimeoutMs = 15000;
+const qint64 maxReplyBytes = qint64(1) << 20;
 
 // replyFailureCount is shared by every Network on every thread.
 QMutex failureCountMutex;
@@ -96,6 +99,21 @@ void waitForReply(QNetworkReply *reply, int timeoutMs = -1)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+// A reply that takes too long, or runs on past what any answer holds, is
+// aborted; it finishes with OperationCanceledError and takes the failure
+// path. Its timer and its size check go with it.
+void limitReply(QNetworkReply *reply)
+{
+    auto *limit = new QTimer(reply);
+    limit->setSingleShot(true);
+    QObject::connect(limit, &QTimer::timeout, reply, &QNetworkReply::abort);
+    limit->start(requestTimeoutMs);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > maxReplyBytes)
+            reply->abort();
+    });
+}
+
 void applyDomainList(const QJsonObject &data)
 {
     gameApiBase = data.value(QStringLiteral("game")).toString() + QLatin1Char('/');
@@ -119,7 +137,8 @@ void Network::httpGetRequest(QString interface)
     qInfo() << "<接口操作>:请求接口:" << interface;
     QNetworkReply *reply = manager->get(QNetworkRequest(QUrl(interface, QUrl::TolerantMode)));
     currentReply = reply;
-    waitForReply(reply, getRequestTimeoutMs);
+    limitReply(reply);
+    waitForReply(reply);
 }
 
 void Network::httpRequest(QString interface, QByteArray post_data)
@@ -127,6 +146,7 @@ void Network::httpRequest(QString interface, QByteArray post_data)
     qInfo() << "<接口操作>:请求接口:" << interface;
     request.setUrl(QUrl(interface, QUrl::TolerantMode));
     currentReply = manager->post(request, post_data);
+    limitReply(currentReply);
 }
 
 void Network::httpRequestFormdate(QString interface, QHttpMultiPart *post_data)
@@ -140,6 +160,7 @@ void Network::httpRequestFormdate(QString interface, QHttpMultiPart *post_data)
     signForm(post_data);
     currentReply = manager->post(QNetworkRequest(QUrl(interface, QUrl::TolerantMode)), post_data);
     post_data->setParent(currentReply);
+    limitReply(currentReply);
 }
 
 // A Network of the main thread's own sends the form there and goes once

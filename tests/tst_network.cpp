@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QProcess>
 #include <QRegularExpression>
@@ -109,6 +110,9 @@ private slots:
     void rejections();
     void basesAreComparedAsAddresses_data();
     void basesAreComparedAsAddresses();
+    void callsAreBounded_data();
+    void callsAreBounded();
+    void domainListOfEndlessBody();
     void replyEnvelope_data();
     void replyEnvelope();
     void replyHandedOverThroughMetaObject();
@@ -433,6 +437,45 @@ void TestNetwork::basesAreComparedAsAddresses()
     QTest::qWait(1000);
     QCOMPARE(server->errorReports().size(), 1);
     QCOMPARE(replyFailureCount, 0);
+}
+
+// The init call and the reports end within the request bound, and no reply
+// is read past 1 MiB: both take the failure path.
+void TestNetwork::callsAreBounded_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("withinMs");
+    // Well within the time bound: only the size check ends it that soon.
+    QTest::newRow("endless body") << "endless" << 8000;
+    QTest::newRow("no answer") << "stall:60000" << 30000;
+}
+
+void TestNetwork::callsAreBounded()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, withinMs);
+    useServerBases();
+    QVERIFY(server->setFault(initCallRoute, fault));
+    Network network;
+    QElapsedTimer clock;
+    clock.start();
+    network.initRequest();
+    QTRY_COMPARE_WITH_TIMEOUT(server->errorReports("2000").size(), 1, withinMs);
+    if (fault.startsWith("stall"))
+        QVERIFY(clock.elapsed() >= 14000);
+    QCOMPARE(field(server->errorReports("2000").at(0), "msg"),
+             "<接口操作>:接口出错,接口:" + base + initCallRoute + "状态码:5");
+}
+
+void TestNetwork::domainListOfEndlessBody()
+{
+    QVERIFY(server->setFault(domainListRoute, "endless"));
+    Network network;
+    QElapsedTimer clock;
+    clock.start();
+    network.getDomain();
+    QVERIFY(clock.elapsed() < 10000);
+    QVERIFY(gameApiBase.isEmpty());
 }
 
 void TestNetwork::replyEnvelope_data()

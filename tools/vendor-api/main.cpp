@@ -35,7 +35,7 @@ namespace {
 const char *const usage =
     "usage: vendor-api [--host 127.0.0.1] [--port 0] [--sign-key KEY] [--records FILE]\n"
     "                  [--cert CERT.pem --cert-key KEY.pem] [--fault PATH=MODE]...\n"
-    "MODE: reject:CODE | status:NNN | notjson | empty | stall:MS | drop | body:TEXT | none\n";
+    "MODE: reject:CODE | status:NNN | notjson | empty | stall:MS | drop | endless | body:TEXT | none\n";
 
 struct Options
 {
@@ -273,7 +273,8 @@ bool signatureValid(const std::vector<Field> &fields, const std::string &key)
 bool validFault(const std::string &mode)
 {
     long number = 0;
-    if (mode == "none" || mode == "notjson" || mode == "empty" || mode == "drop" || startsWith(mode, "body:"))
+    if (mode == "none" || mode == "notjson" || mode == "empty" || mode == "drop" || mode == "endless"
+        || startsWith(mode, "body:"))
         return true;
     if (startsWith(mode, "reject:"))
         return parseInt(mode.substr(7), -2147483647L - 1, 2147483647L, &number);
@@ -508,6 +509,21 @@ private:
         } else if (fault == "drop") {
             dropConnection(req);
             res.status = 500;
+        } else if (fault == "endless") {
+            // A body that does not end: as fast as the client takes it,
+            // until it hangs up (or 1 GiB has gone, so the server never
+            // spins on its own).
+            res.status = 200;
+            res.set_chunked_content_provider("application/json", [](size_t offset, httplib::DataSink &sink) {
+                if (offset >= (size_t(1) << 30)) {
+                    sink.done();
+                    return true;
+                }
+                std::string chunk(65536, ' ');
+                if (offset == 0)
+                    chunk[0] = '{';
+                return sink.write(chunk.data(), chunk.size());
+            });
         } else if (startsWith(fault, "body:")) {
             std::string text = fault.substr(5);
             replaceAll(text, "{base}", base);
