@@ -128,6 +128,8 @@ void getSystemInfo()
 bool retargetInstallPath(const QString &path)
 {
     installPath = path;
+    // A crash from here on is reported with this folder's user name.
+    Platform::setCrashReporterValue(QStringLiteral("LUMENRIDER_CRASH_INSTALL_PATH"), path);
     configPath = configPathFor(installPath);
     // The replaced object writes what it still holds to its own file as it goes.
     delete configSettings;

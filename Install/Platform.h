@@ -137,10 +137,27 @@ void openWebAddress(const QUrl &url);
 
 // Where the system offers no crash filter of its own to the program (Linux):
 // on a fault, write the crash record "crash.dmp" in the current folder, run
-// this program again as the crash reporter with `reporterEnvironment` added
+// this program again as the crash reporter with the values set below added
 // to its environment, wait for it, then end as the fault would have.
 // Windows has its top-level exception filter instead; nothing happens here.
-void installCrashHandler(const QStringList &reporterEnvironment);
+void installCrashHandler();
+// A value the crash reporter is handed in its environment, as it stands
+// when the crash comes (the last one set under `name`).
+void setCrashReporterValue(const QString &name, const QString &value);
+// An alternate stack for the calling thread, for as long as the object
+// lives: the crash handler then runs also after the thread's own stack has
+// overflowed. Every thread the installer starts keeps one.
+class ThreadCrashStack
+{
+public:
+    ThreadCrashStack();
+    ~ThreadCrashStack();
+    ThreadCrashStack(const ThreadCrashStack &) = delete;
+    ThreadCrashStack &operator=(const ThreadCrashStack &) = delete;
+
+private:
+    void *stack = nullptr;
+};
 
 // The crash this process was started to report, if it was.
 struct CrashReport

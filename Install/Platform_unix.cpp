@@ -11,6 +11,8 @@
 #include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMap>
+#include <QMutex>
 #include <QProcess>
 #include <QSaveFile>
 #include <QSettings>
@@ -820,9 +822,20 @@ const int crashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 const int maxReporterEnvironment = 1024;
 
 char reporterPath[PATH_MAX];
-QList<QByteArray> reporterExtras;
-char *reporterExtraEntries[16];
-int reporterExtraCount = 0;
+// The values for the reporter's environment, "NAME=value", in two sets:
+// a change fills the set not in use and then switches, so a crash on
+// another thread meanwhile still reads a whole set.
+struct ReporterExtras
+{
+    QList<QByteArray> texts;
+    char *entries[16];
+    int count = 0;
+};
+ReporterExtras reporterExtraSets[2];
+std::atomic<int> reporterExtraSet{0};
+QMap<QString, QString> reporterValues;
+QMutex reporterValuesMutex;
+const size_t crashStackSize = 1 << 16;
 char *reporterEnvironment[maxReporterEnvironment + 20];
 char reportRequest[160];
 alignas(16) char crashStack[1 << 16];
@@ -946,8 +959,9 @@ void runReporter(int signal, uintptr_t address)
         if (std::strncmp(*entry, "LUMENRIDER_CRASH_", 17) != 0)
             reporterEnvironment[n++] = *entry;
     }
-    for (int i = 0; i < reporterExtraCount; ++i)
-        reporterEnvironment[n++] = reporterExtraEntries[i];
+    const ReporterExtras &extras = reporterExtraSets[reporterExtraSet.load()];
+    for (int i = 0; i < extras.count; ++i)
+        reporterEnvironment[n++] = extras.entries[i];
     reporterEnvironment[n++] = reportRequest;
     reporterEnvironment[n] = nullptr;
 
@@ -988,20 +1002,52 @@ void onCrash(int signal, siginfo_t *info, void *context)
 
 } // namespace
 
-void installCrashHandler(const QStringList &reporterEnvironmentEntries)
+void setCrashReporterValue(const QString &name, const QString &value)
+{
+    QMutexLocker lock(&reporterValuesMutex);
+    reporterValues.insert(name, value);
+    const int next = 1 - reporterExtraSet.load();
+    ReporterExtras &extras = reporterExtraSets[next];
+    extras.texts.clear();
+    extras.count = 0;
+    for (auto it = reporterValues.cbegin(); it != reporterValues.cend(); ++it) {
+        if (extras.count == int(sizeof(extras.entries) / sizeof(*extras.entries)))
+            break;
+        extras.texts.append((it.key() + QLatin1Char('=') + it.value()).toLocal8Bit());
+        extras.entries[extras.count++] = const_cast<char *>(extras.texts.last().constData());
+    }
+    reporterExtraSet.store(next);
+}
+
+ThreadCrashStack::ThreadCrashStack() : stack(std::malloc(crashStackSize))
+{
+    if (!stack)
+        return;
+    stack_t alternate{};
+    alternate.ss_sp = stack;
+    alternate.ss_size = crashStackSize;
+    if (::sigaltstack(&alternate, nullptr) != 0) {
+        std::free(stack);
+        stack = nullptr;
+    }
+}
+
+ThreadCrashStack::~ThreadCrashStack()
+{
+    if (!stack)
+        return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+    std::free(stack);
+}
+
+void installCrashHandler()
 {
     const QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
     if (self.isEmpty() || self.size() >= int(sizeof(reporterPath)))
         return;
     std::memcpy(reporterPath, self.constData(), size_t(self.size()) + 1);
-    reporterExtras.clear();
-    reporterExtraCount = 0;
-    for (const QString &entry : reporterEnvironmentEntries) {
-        if (reporterExtraCount == int(sizeof(reporterExtraEntries) / sizeof(*reporterExtraEntries)))
-            break;
-        reporterExtras.append(entry.toLocal8Bit());
-        reporterExtraEntries[reporterExtraCount++] = const_cast<char *>(reporterExtras.last().constData());
-    }
 
     // The unwinder is loaded now, not first inside the handler.
     void *frame[1];

@@ -330,9 +330,17 @@ void openWebAddress(const QUrl &url)
     ::ShellExecuteW(nullptr, L"open", L"explorer.exe", wide(parameter).c_str(), nullptr, SW_HIDE);
 }
 
-void installCrashHandler(const QStringList &)
+void installCrashHandler()
 {
 }
+
+void setCrashReporterValue(const QString &, const QString &)
+{
+}
+
+// The crash filter runs on a helper thread of its own.
+ThreadCrashStack::ThreadCrashStack() = default;
+ThreadCrashStack::~ThreadCrashStack() = default;
 
 CrashReport pendingCrashReport()
 {

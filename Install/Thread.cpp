@@ -1,6 +1,7 @@
 #include "Thread.h"
 
 #include "Operation.h"
+#include "Platform.h"
 
 #include <QDebug>
 
@@ -96,6 +97,7 @@ void Thread::run()
     {
         ~Running() { --runningJobs; }
     } running;
+    const Platform::ThreadCrashStack crashStack;
     qInfo() << "<线程操作>:启动,线程ID:" << job;
     switch (job) {
     case 1:

@@ -290,8 +290,13 @@ void installCrashFilter()
         crashHandover.request = nullptr;
     ::SetUnhandledExceptionFilter(crashFilter);
 #else
-    // The reporter this program starts after a crash sends to the same log API.
-    Platform::installCrashHandler({QStringLiteral("LUMENRIDER_CRASH_LOG_API=") + logApiBase});
+    // The reporter this program starts after a crash sends to the same log
+    // API, logs as this run does and reads the config file of the install
+    // folder chosen by then (a change of folder hands it the new one).
+    Platform::setCrashReporterValue(QStringLiteral("LUMENRIDER_CRASH_LOG_API"), logApiBase);
+    Platform::setCrashReporterValue(QStringLiteral("LUMENRIDER_CRASH_FLAGS"), runFlags().join(QLatin1Char(' ')));
+    Platform::setCrashReporterValue(QStringLiteral("LUMENRIDER_CRASH_INSTALL_PATH"), installPath);
+    Platform::installCrashHandler();
 #endif
 }
 
@@ -300,14 +305,34 @@ bool isCrashReporterRun()
     return Platform::pendingCrashReport().valid;
 }
 
+QStringList runFlags()
+{
+    QStringList flags;
+    if (debugMode)
+        flags << QStringLiteral("--d");
+    if (consoleMode)
+        flags << QStringLiteral("--t");
+    if (fullLogMode)
+        flags << QStringLiteral("--alog");
+    if (goInstall)
+        flags << QStringLiteral("--goinstall");
+    return flags;
+}
+
 int runCrashReporter(int argc, char *argv[])
 {
     const Platform::CrashReport crash = Platform::pendingCrashReport();
     QApplication app(argc, argv);
-    installLogSink();
-    // The same config file, machine identity and channel as the installer
+    // The flags, config file, machine identity and channel of the installer
     // that crashed.
+    const QStringList flags = qEnvironmentVariable("LUMENRIDER_CRASH_FLAGS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString &flag : flags)
+        applyCommandLineFlag(flag.toLatin1().constData());
+    installLogSink();
     initInstallInfo();
+    const QString chosenFolder = qEnvironmentVariable("LUMENRIDER_CRASH_INSTALL_PATH");
+    if (!chosenFolder.isEmpty())
+        retargetInstallPath(chosenFolder);
     readInstallerChannel();
     logApiBase = qEnvironmentVariable("LUMENRIDER_CRASH_LOG_API");
     reportCrash(crash.code, crash.address, crashReportWaitMs);
@@ -329,10 +354,11 @@ int overflowStack(int depth)
 } // namespace
 #endif
 
-// Test builds only: LUMENRIDER_TEST_FAULT set to "main", "job" or "stack"
-// makes the installer fault for real a second after its main page is up:
-// on the main thread, on a thread of its own, or by running out of stack
-// on the main thread.
+// Test builds only: LUMENRIDER_TEST_FAULT set to "main", "job", "stack" or
+// "jobstack" makes the installer fault for real a second after its main
+// page is up: on the main thread, on a thread of its own, or by running
+// out of stack on the main thread or on a thread of its own.
+// LUMENRIDER_TEST_INSTALL_PATH plays the user's choice of install folder.
 void armTestFault()
 {
 #ifdef LUMENRIDER_TEST_FAULTS
@@ -347,6 +373,17 @@ void armTestFault()
         QTimer::singleShot(1000, [] { QThread::create([] { fault(); })->start(); });
     else if (where == QLatin1String("stack"))
         QTimer::singleShot(1000, [] { overflowStack(0); });
+    else if (where == QLatin1String("jobstack"))
+        QTimer::singleShot(1000, [] {
+            QThread::create([] {
+                const Platform::ThreadCrashStack crashStack; // as every job thread has
+                overflowStack(0);
+            })->start();
+        });
+    // The install folder as if the user had chosen it on the page.
+    const QString chosenFolder = qEnvironmentVariable("LUMENRIDER_TEST_INSTALL_PATH");
+    if (!chosenFolder.isEmpty())
+        retargetInstallPath(chosenFolder);
 #endif
 }
 

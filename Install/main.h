@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 class Network;
@@ -46,6 +47,9 @@ void registerQmlTypes();
 bool loadMainPage(QQmlApplicationEngine &engine);
 void armTestFault();
 void leaveRunningJobs(int exitCode);
+
+// The command-line flags this run goes by.
+QStringList runFlags();
 
 // A crashed installer starts this program again to report the crash.
 bool isCrashReporterRun();

@@ -31,15 +31,18 @@ struct CrashingInstaller
     QString program() const { return dir.path() + QStringLiteral("/lumenrider_1.6.9.exe"); }
     QString dump() const { return dir.path() + QStringLiteral("/crash.dmp"); }
 
-    void start(const QString &where)
+    void start(const QString &where, const QStringList &arguments = QStringList(),
+               const QString &chosenFolder = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LUMENRIDER_TEST_FAULT"), where);
+        if (!chosenFolder.isEmpty())
+            env.insert(QStringLiteral("LUMENRIDER_TEST_INSTALL_PATH"), chosenFolder);
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
-        process.start(program(), QStringList());
+        process.start(program(), arguments);
         process.waitForStarted(10000);
     }
 };
@@ -72,6 +75,7 @@ private slots:
 
     void faultIsRecordedReportedAndShown_data();
     void faultIsRecordedReportedAndShown();
+    void reporterGoesByTheRun();
     void boxStillShowsWithTheApiDown();
     void readOnlyFolderStillReportsWithoutDump();
 
@@ -128,6 +132,7 @@ void TestCrash::faultIsRecordedReportedAndShown_data()
     QTest::addColumn<QString>("user");
     QTest::newRow("main thread") << "main" << "小明";
     QTest::newRow("job thread") << "job" << "player_01";
+    QTest::newRow("stack overflow on a job thread") << "jobstack" << "player_02";
     QTest::newRow("no user name stored") << "main" << QString();
 }
 
@@ -156,7 +161,7 @@ void TestCrash::faultIsRecordedReportedAndShown()
     QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]+$")).match(address).hasMatch());
     QVERIFY(record.contains("backtrace:\n"));
     const bool onMainThread = recordValue(record, QStringLiteral("thread id")) == recordValue(record, QStringLiteral("process id"));
-    QCOMPARE(onMainThread, where == QLatin1String("main"));
+    QCOMPARE(onMainThread, !where.startsWith(QLatin1String("job")));
 
     QTRY_COMPARE_WITH_TIMEOUT(server.errorReports(QStringLiteral("1001")).size(), 1, 20000);
     const QJsonObject report = server.errorReports(QStringLiteral("1001")).first().toObject();
@@ -168,6 +173,35 @@ void TestCrash::faultIsRecordedReportedAndShown()
     QVERIFY(closeBox(box));
     QVERIFY(installer.process.waitForFinished(20000));
     QCOMPARE(installer.process.exitStatus(), QProcess::CrashExit);
+}
+
+// The reporter logs as the crashed run did ("--alog": everything to
+// log.txt) and reads the user name from the install folder chosen by then,
+// not from the default one.
+void TestCrash::reporterGoesByTheRun()
+{
+    writeUserName(QStringLiteral("默认的人"));
+    QTemporaryDir chosen;
+    QVERIFY(writeTestFile(chosen.filePath(QStringLiteral("temp/config/config.ini")),
+                          QStringLiteral("[user]\nusername=选中的人\n").toUtf8()));
+    VendorApiServer server;
+    QVERIFY(server.start());
+    environment->set("LUMENRIDER_DOMAIN_LIST_URL", server.domainListUrl());
+
+    CrashingInstaller installer;
+    installer.start(QStringLiteral("job"), {QStringLiteral("--alog")}, chosen.path());
+    const QRect box = waitForWindow(boxTitle);
+    QVERIFY2(!box.isEmpty(), "the crash box is on screen");
+    QTRY_COMPARE_WITH_TIMEOUT(server.errorReports(QStringLiteral("1001")).size(), 1, 20000);
+    const QString message =
+        VendorApiServer::field(server.errorReports(QStringLiteral("1001")).first().toObject(), QStringLiteral("msg"));
+    QVERIFY2(message.endsWith(QStringLiteral(",用户名：选中的人")), qPrintable(message));
+    QVERIFY(closeBox(box));
+    QVERIFY(installer.process.waitForFinished(20000));
+
+    const QString folder = installer.dir.path();
+    QVERIFY(QString::fromLocal8Bit(readTestFile(folder + QStringLiteral("/log.txt"))).contains(message));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Errorlog.txt")));
 }
 
 void TestCrash::boxStillShowsWithTheApiDown()
