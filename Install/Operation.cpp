@@ -75,7 +75,6 @@ ToolRun runTool(const char *tag, const Platform::Command &command, const QByteAr
 {
     QProcess process;
     process.setProcessEnvironment(Platform::toolEnvironment());
-    // Part of the limit is kept for stopping a tool that overstays.
     const QDeadlineTimer deadline(toolWaitMs - toolStopWaitMs);
     const auto remaining = [&deadline] { return int(qMax<qint64>(deadline.remainingTime(), 1)); };
     Platform::startCommand(process, command);
@@ -157,8 +156,8 @@ bool stopClientProcess(const QString &name, bool onlyName)
 QString logonTaskCommand()
 {
     return Platform::batchProgram(tool("schtasks")) + QStringLiteral(" /create /tn ") + logonTaskName
-           + QStringLiteral(" /tr ")
-           + Platform::batchTaskTarget(installedClient()) + QStringLiteral(" /sc onlogon /IT /RL HIGHEST");
+           + QStringLiteral(" /tr ") + Platform::batchTaskTarget(installedClient())
+           + QStringLiteral(" /sc onlogon /IT /RL HIGHEST");
 }
 
 // --- File release ---
