@@ -106,11 +106,18 @@ void limitReply(QNetworkReply *reply)
 {
     auto *limit = new QTimer(reply);
     limit->setSingleShot(true);
-    QObject::connect(limit, &QTimer::timeout, reply, &QNetworkReply::abort);
+    QObject::connect(limit, &QTimer::timeout, reply, [reply] {
+        if (!reply->isRunning())
+            return;
+        qWarning() << "<接口操作>:请求超时,url:" << reply->url();
+        reply->abort();
+    });
     limit->start(requestTimeoutMs);
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > maxReplyBytes)
+        if (received > maxReplyBytes && reply->isRunning()) {
+            qWarning() << "<接口操作>:返回内容过长,接口:" << reply->url() << "字节数:" << received;
             reply->abort();
+        }
     });
 }
 
@@ -225,6 +232,8 @@ void Network::replyFinished(QNetworkReply *reply)
         jsonReply(reply->readAll(), reply);
         return;
     }
+    // A failed reply goes too, and its time limit with it.
+    reply->deleteLater();
     const QString url = reply->url().toString();
     switch (takeFailure(url)) {
     case FailureAction::GiveUp:
