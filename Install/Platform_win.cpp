@@ -225,19 +225,6 @@ FolderCount countFolder(const QString &path)
     return count;
 }
 
-struct FolderCopy::Folders
-{
-    QString source;
-    QString target;
-};
-
-FolderCopy::FolderCopy(const QString &sourceFolder, const QString &targetFolder)
-    : folders(new Folders{sourceFolder, targetFolder})
-{
-}
-
-FolderCopy::~FolderCopy() = default;
-
 namespace {
 
 // The "\\?\" form of a path: the system takes it as it stands, also past
@@ -277,13 +264,41 @@ bool copyFolderLink(const QString &source, const std::wstring &to, bool replaceE
 
 } // namespace
 
+// Both folders in the long form once; each file is reached by its name in them.
+struct FolderCopy::Folders
+{
+    QString source;
+    std::wstring longSource;
+    std::wstring longTarget;
+};
+
+namespace {
+
+// A folder's long form ready for a name to be put after it; a drive's root
+// ends in its separator already, and the long form takes no doubled one.
+std::wstring longFolder(const QString &folder)
+{
+    std::wstring path = longPath(folder);
+    if (path.empty() || path.back() != L'\\')
+        path += L'\\';
+    return path;
+}
+
+} // namespace
+
+FolderCopy::FolderCopy(const QString &sourceFolder, const QString &targetFolder)
+    : folders(new Folders{sourceFolder, longFolder(sourceFolder), longFolder(targetFolder)})
+{
+}
+
+FolderCopy::~FolderCopy() = default;
+
 bool FolderCopy::copy(const QString &name, bool replaceExisting)
 {
-    const QString source = folders->source + QLatin1Char('/') + name;
-    const std::wstring from = longPath(source);
-    const std::wstring to = longPath(folders->target + QLatin1Char('/') + name);
+    const std::wstring from = folders->longSource + wide(name);
+    const std::wstring to = folders->longTarget + wide(name);
     if (isFolderLink(from))
-        return copyFolderLink(source, to, replaceExisting);
+        return copyFolderLink(folders->source + QLatin1Char('/') + name, to, replaceExisting);
     // A read-only target stays as it is; so does any existing one unless
     // replacing was asked.
     const DWORD existing = ::GetFileAttributesW(to.c_str());
