@@ -203,6 +203,8 @@ private:
     // Waits until `count` more reports with `code` than `before` arrived;
     // gives the message of the last one.
     QString awaitReport(const QString &code, int before);
+    // The texts of every report with `code` the stand-in has received.
+    QStringList reportMessages(const QString &code);
     // An error report that shows every earlier report of this thread is out.
     void flushReports();
     // Pretends no tool can be found, as on a system that lacks them.
@@ -248,6 +250,14 @@ void Tst_operation::cleanup()
     oemId = QStringLiteral("100");
     inviteCdk.clear();
     projectName = QStringLiteral("lumenrider");
+}
+
+QStringList Tst_operation::reportMessages(const QString &code)
+{
+    QStringList messages;
+    for (const QJsonValue &report : server.errorReports(code))
+        messages << VendorApiServer::field(report.toObject(), QStringLiteral("msg"));
+    return messages;
 }
 
 QString Tst_operation::awaitReport(const QString &code, int before)
@@ -678,9 +688,7 @@ void Tst_operation::readOnlyTargetFileFailsAndStays()
 
     QCOMPARE(readTestFile(installPath + QStringLiteral("/sub/a.txt")), QByteArray("old"));
     QTRY_COMPARE_WITH_TIMEOUT(server.errorReports(QStringLiteral("4001")).size(), before + 2, 10000);
-    QStringList messages;
-    for (const QJsonValue &report : server.errorReports(QStringLiteral("4001")))
-        messages << VendorApiServer::field(report.toObject(), QStringLiteral("msg"));
+    const QStringList messages = reportMessages(QStringLiteral("4001"));
     QVERIFY(messages.contains(QStringLiteral("安装程序进行文件copy时失败,释放路径:") + installPath
                               + QStringLiteral("/sub当前是否为覆盖安装:否")));
     QVERIFY(messages.contains(QStringLiteral("为目录时递归的进行copy失败,释放路径:") + installPath
@@ -707,9 +715,7 @@ void Tst_operation::unreadableSourceFolderFails()
     QVERIFY(!Operation().copyfile(source, installPath, true));
 
     QTRY_COMPARE_WITH_TIMEOUT(server.errorReports(QStringLiteral("4001")).size(), before + 2, 10000);
-    QStringList messages;
-    for (const QJsonValue &report : server.errorReports(QStringLiteral("4001")))
-        messages << VendorApiServer::field(report.toObject(), QStringLiteral("msg"));
+    const QStringList messages = reportMessages(QStringLiteral("4001"));
     QVERIFY(messages.contains(QStringLiteral("安装程序进行文件copy时失败,释放路径:") + installPath
                               + QStringLiteral("/locked当前是否为覆盖安装:否")));
 }
