@@ -62,7 +62,7 @@ kit_sha256=ebbfd1338d4dd547c0ba2eb795aa4c012622cfd9fa2fc4767a01d648ccd8e125
 
 windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 xz-utils
-  wine wine32:i386 wine64 locales openssl xvfb xauth xdotool fonts-wqy-microhei
+  wine wine32:i386 wine64 fonts-wine locales openssl xvfb xauth xdotool xclip fonts-wqy-microhei
 )
 
 as_root() {
@@ -169,6 +169,24 @@ make_wine_template() {
   echo "== making a Wine prefix (Chinese locale)"
   WINEPREFIX=$template WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES=winemenubuilder.exe=d \
     wineboot -i >/dev/null 2>&1 || return 1
+  # Wine links the user's Desktop, Documents and the like to the Linux home:
+  # the installer's desktop shortcut would land in ours. A Windows user's
+  # folders are folders of their own.
+  local link
+  for link in "$template"/drive_c/users/*/*; do
+    [ -L "$link" ] || continue
+    rm "$link"
+    mkdir "$link"
+  done
+  # A Chinese Windows has its own fonts (SimSun, Microsoft YaHei, Tahoma);
+  # Wine brings Tahoma (fonts-wine), and Debian's CJK font stands in for
+  # the Chinese ones.
+  local font
+  for font in SimSun NSimSun "Microsoft YaHei" "Microsoft YaHei UI"; do
+    WINEPREFIX=$template WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 \
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1 ||
+      return 1
+  done
   WINEPREFIX=$template wineserver -w
   export LUMENRIDER_WINE_TEMPLATE=$template
 }
