@@ -2,6 +2,8 @@
 # a clean Windows: the Qt libraries they and the page modules link, the
 # windows platform plugin, the QML modules the pages import and the mingw
 # runtime. Run as: cmake -DDEST=... -DKIT=... -DOBJDUMP=... -DSEARCH="a;b" -P DeployWindows.cmake
+# With -DCONSOLE=ON the programs are console tools: only the libraries they
+# link go beside them.
 cmake_policy(VERSION 3.16)
 foreach(var DEST KIT OBJDUMP)
   if(NOT ${var})
@@ -9,23 +11,25 @@ foreach(var DEST KIT OBJDUMP)
   endif()
 endforeach()
 
-# The imports the pages name (QtQuick, Window, Controls and Styles, Dialogs
-# with what its file dialog loads, Layouts) and their own imports.
-set(qml_modules
-  QtQuick.2 QtQuick/Window.2 QtQuick/Controls QtQuick/Dialogs QtQuick/Layouts
-  QtQuick/PrivateWidgets QtQml Qt/labs/folderlistmodel Qt/labs/settings)
-foreach(module ${qml_modules})
-  if(NOT EXISTS "${KIT}/qml/${module}")
-    message(FATAL_ERROR "DeployWindows: the kit has no QML module ${module}")
-  endif()
-  get_filename_component(parent "${DEST}/qml/${module}" DIRECTORY)
-  file(COPY "${KIT}/qml/${module}" DESTINATION "${parent}")
-endforeach()
-file(COPY "${KIT}/plugins/platforms/qwindows.dll" DESTINATION "${DEST}/platforms")
-file(COPY "${KIT}/plugins/styles/qwindowsvistastyle.dll" DESTINATION "${DEST}/styles")
-# Without it, Qt looks for its plugins and modules in the kit's own folder
-# on the build machine first.
-file(WRITE "${DEST}/qt.conf" "[Paths]\nPrefix=.\nPlugins=.\nQml2Imports=qml\n")
+if(NOT CONSOLE)
+  # The imports the pages name (QtQuick, Window, Controls and Styles, Dialogs
+  # with what its file dialog loads, Layouts) and their own imports.
+  set(qml_modules
+    QtQuick.2 QtQuick/Window.2 QtQuick/Controls QtQuick/Dialogs QtQuick/Layouts
+    QtQuick/PrivateWidgets QtQml Qt/labs/folderlistmodel Qt/labs/settings)
+  foreach(module ${qml_modules})
+    if(NOT EXISTS "${KIT}/qml/${module}")
+      message(FATAL_ERROR "DeployWindows: the kit has no QML module ${module}")
+    endif()
+    get_filename_component(parent "${DEST}/qml/${module}" DIRECTORY)
+    file(COPY "${KIT}/qml/${module}" DESTINATION "${parent}")
+  endforeach()
+  file(COPY "${KIT}/plugins/platforms/qwindows.dll" DESTINATION "${DEST}/platforms")
+  file(COPY "${KIT}/plugins/styles/qwindowsvistastyle.dll" DESTINATION "${DEST}/styles")
+  # Without it, Qt looks for its plugins and modules in the kit's own folder
+  # on the build machine first.
+  file(WRITE "${DEST}/qt.conf" "[Paths]\nPrefix=.\nPlugins=.\nQml2Imports=qml\n")
+endif()
 
 # Which DLLs a program or library names, less those of Windows itself.
 set(search_dirs "${KIT}/bin" ${SEARCH})

@@ -59,12 +59,15 @@ private slots:
     void scQueryShowsInstalledService();
     void scStopsRunningServiceOnce();
     void scDeleteRemovesService();
+    void scQueryShowsTheState();
     void scRefusesWhenRegistryCannotBeWritten_data();
     void scRefusesWhenRegistryCannotBeWritten();
 
     void schtasksListsOnlyItsOwnTasks();
     void schtasksCreatesAutostartEntryForQuotedTarget();
     void schtasksRefusedWhenAutostartFolderIsReadOnly();
+    void schtasksRefusesNamesLeadingOutOfItsFolder_data();
+    void schtasksRefusesNamesLeadingOutOfItsFolder();
 
 private:
     std::unique_ptr<ScopedTestEnvironment> environment;
@@ -226,6 +229,29 @@ void Tst_wintools::scDeleteRemovesService()
              linuxExitCode(1060));
 }
 
+void Tst_wintools::scQueryShowsTheState()
+{
+    const StandInRun missing = runStandIn(QStringLiteral("sc"), {QStringLiteral("query"), QStringLiteral("DOVivived")});
+    QCOMPARE(missing.exitCode, linuxExitCode(1060));
+    QCOMPARE(missing.output, QStringLiteral("[SC] OpenService 失败 1060:\r\n\r\n指定的服务未安装。\r\n"));
+
+    createService(QStringLiteral("DOVivived"));
+    const QString stopped =
+        QStringLiteral("SERVICE_NAME: DOVivived\r\nTYPE : 1  KERNEL_DRIVER\r\nSTATE : 1  STOPPED\r\n");
+    const StandInRun created = runStandIn(QStringLiteral("sc"), {QStringLiteral("query"), QStringLiteral("DOVivived")});
+    QCOMPARE(created.exitCode, 0);
+    QCOMPARE(created.output, stopped);
+
+    const StandInRun start = runStandIn(QStringLiteral("sc"), {QStringLiteral("start"), QStringLiteral("DOVivived")});
+    QCOMPARE(start.exitCode, 0);
+    QCOMPARE(start.output, QStringLiteral("SERVICE_NAME: DOVivived\r\nSTATE : 2  START_PENDING\r\n"));
+    QCOMPARE(runStandIn(QStringLiteral("sc"), {QStringLiteral("query"), QStringLiteral("DOVivived")}).output,
+             QStringLiteral("SERVICE_NAME: DOVivived\r\nTYPE : 1  KERNEL_DRIVER\r\nSTATE : 4  RUNNING\r\n"));
+
+    QCOMPARE(runStandIn(QStringLiteral("sc"), {QStringLiteral("stop"), QStringLiteral("DOVivived")}).exitCode, 0);
+    QCOMPARE(runStandIn(QStringLiteral("sc"), {QStringLiteral("query"), QStringLiteral("DOVivived")}).output, stopped);
+}
+
 void Tst_wintools::scRefusesWhenRegistryCannotBeWritten_data()
 {
     QTest::addColumn<QString>("command");
@@ -310,6 +336,33 @@ void Tst_wintools::schtasksRefusedWhenAutostartFolderIsReadOnly()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.output, QStringLiteral("错误: 拒绝访问。\r\n"));
     QVERIFY(QDir(autostart).isEmpty());
+}
+
+void Tst_wintools::schtasksRefusesNamesLeadingOutOfItsFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("parent folder") << QStringLiteral("../escaped");
+    QTest::newRow("subfolder") << QStringLiteral("sub/escaped");
+    QTest::newRow("Windows separator") << QStringLiteral("sub\\escaped");
+    QTest::newRow("dot dot") << QStringLiteral("..");
+}
+
+void Tst_wintools::schtasksRefusesNamesLeadingOutOfItsFolder()
+{
+    QFETCH(QString, name);
+    const QString autostart = environment->configHome() + QStringLiteral("/autostart");
+    QVERIFY(QDir().mkpath(autostart + QStringLiteral("/sub")));
+    const StandInRun run = runStandIn(
+        QStringLiteral("schtasks"),
+        {QStringLiteral("/create"), QStringLiteral("/tn"), name, QStringLiteral("/tr"), QStringLiteral("/opt/lumenrider.exe"),
+         QStringLiteral("/sc"), QStringLiteral("onlogon"), QStringLiteral("/IT"), QStringLiteral("/RL"),
+         QStringLiteral("HIGHEST")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.output, QStringLiteral("错误: 文件名、目录名或卷标语法不正确。\r\n"));
+    QVERIFY(!QFileInfo::exists(environment->configHome() + QStringLiteral("/escaped.desktop")));
+    QVERIFY(!QFileInfo::exists(autostart + QStringLiteral("/sub/escaped.desktop")));
+    QVERIFY(!QFileInfo::exists(autostart + QStringLiteral("/sub\\escaped.desktop")));
+    QVERIFY(!QFileInfo::exists(environment->configHome() + QStringLiteral("/.desktop")));
 }
 
 QTEST_GUILESS_MAIN(Tst_wintools)

@@ -1,73 +1,17 @@
-// tasklist and taskkill on the real process table.
+// tasklist and taskkill on the real process table (ProcessTable: /proc on
+// Linux, a Toolhelp snapshot on Windows).
 
 #include "WinTools.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 
-#include <cerrno>
-#include <signal.h>
-#include <sys/types.h>
-
 namespace {
-
-struct Process
-{
-    qint64 pid;
-    QString image;
-    qint64 memoryK;
-};
-
-// The program's file name where the system shows it, else the kernel's
-// short name of the process.
-QString imageName(const QString &procDir)
-{
-    QString program = QFile::symLinkTarget(procDir + QStringLiteral("/exe"));
-    const QString deleted = QStringLiteral(" (deleted)");
-    if (program.endsWith(deleted))
-        program.chop(deleted.size());
-    if (!program.isEmpty())
-        return QFileInfo(program).fileName();
-    QFile comm(procDir + QStringLiteral("/comm"));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
-}
-
-qint64 residentMemoryK(const QString &procDir)
-{
-    QFile status(procDir + QStringLiteral("/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
-
-QList<Process> runningProcesses()
-{
-    QList<Process> processes;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        const QString procDir = QStringLiteral("/proc/") + entry;
-        const QString image = imageName(procDir);
-        if (!image.isEmpty())
-            processes.append({pid, image, residentMemoryK(procDir)});
-    }
-    return processes;
-}
 
 // As on Windows, image names match in any letter case.
 QList<Process> processesNamed(const QString &name)
 {
     QList<Process> matches;
-    for (const Process &process : runningProcesses()) {
+    for (const Process &process : ProcessTable::running()) {
         if (process.image.compare(name, Qt::CaseInsensitive) == 0)
             matches.append(process);
     }
@@ -103,7 +47,7 @@ QString filteredImage(const QString &filter)
 int tasklist(const QStringList &arguments)
 {
     if (arguments.isEmpty()) {
-        printLines(processTable(runningProcesses()));
+        printLines(processTable(ProcessTable::running()));
         return 0;
     }
     const QString image = arguments.size() == 2 && isOption(arguments.at(0), "/FI") ? filteredImage(arguments.at(1))
@@ -135,8 +79,7 @@ int taskkill(const QStringList &arguments)
     }
     int exitCode = 0;
     for (const Process &process : matches) {
-        // A process that ended meanwhile needs no ending.
-        if (::kill(pid_t(process.pid), SIGKILL) == 0 || errno == ESRCH) {
+        if (ProcessTable::end(process)) {
             printLines({QStringLiteral("成功: 已终止进程 \"%1\"，其 PID 为 %2。").arg(process.image).arg(process.pid)});
         } else {
             printLines({QStringLiteral("错误: 无法终止 PID 为 %1 的进程 \"%2\"。").arg(process.pid).arg(process.image),

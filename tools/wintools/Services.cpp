@@ -1,44 +1,9 @@
-// sc on services kept in the emulated registry, where Windows keeps them:
-// values Type, Start, ImagePath, and State (4 running, 1 stopped).
+// sc on the service control manager (ServiceManager: the real one on
+// Windows, services kept in the emulated registry on Linux).
 
 #include "WinTools.h"
 
-#include "Platform.h"
-
-#include <QSettings>
-
-#include <memory>
-
 namespace {
-
-const int serviceRunning = 4;
-const int serviceStopped = 1;
-
-class Service
-{
-public:
-    explicit Service(const QString &name)
-        : name(name),
-          key(Platform::openRegistryKey(QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\")
-                                        + name))
-    {
-    }
-    bool exists() const { return key->contains(QStringLiteral("Type")); }
-    QVariant value(const char *name) const { return key->value(QLatin1String(name)); }
-    void set(const char *name, const QVariant &value) { key->setValue(QLatin1String(name), value); }
-    void remove() { key->remove(QString()); }
-    // False when the system refused the change: Windows' "access denied".
-    bool save()
-    {
-        key->sync();
-        return key->status() == QSettings::NoError;
-    }
-
-    const QString name;
-
-private:
-    std::unique_ptr<QSettings> key;
-};
 
 QString typeText(int type)
 {
@@ -58,92 +23,105 @@ QString startText(int start)
                                     : QString::number(start);
 }
 
-int fail(const char *operation, int code, const QString &message, bool emptyLine)
+QString stateText(int state)
 {
-    QStringList lines{QStringLiteral("[SC] %1 失败 %2:").arg(QLatin1String(operation)).arg(code)};
-    if (emptyLine)
-        lines << QString();
-    printLines(lines << message);
-    return code;
+    static const char *const names[] = {"STOPPED",          "START_PENDING", "STOP_PENDING", "RUNNING",
+                                        "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+    return state >= 1 && state <= 7 ? QStringLiteral("%1  %2").arg(state).arg(QLatin1String(names[state - 1]))
+                                    : QString::number(state);
 }
 
-int notInstalled()
+// sc's message for an error code, and whether an empty line comes before it.
+QStringList failureText(int code)
 {
-    return fail("OpenService", 1060, QStringLiteral("指定的服务未安装。"), true);
+    switch (code) {
+    case 5: return {QStringLiteral("拒绝访问。")};
+    case 87: return {QString(), QStringLiteral("参数错误。")};
+    case 1056: return {QString(), QStringLiteral("服务的实例已在运行中。")};
+    case 1060: return {QString(), QStringLiteral("指定的服务未安装。")};
+    case 1062: return {QStringLiteral("服务尚未启动。")};
+    case 1073: return {QString(), QStringLiteral("指定的服务已存在。")};
+    default: return {QString(), ServiceManager::errorMessage(code)};
+    }
 }
 
-int accessDenied()
+int fail(const ServiceResult &result)
 {
-    return fail("OpenService", 5, QStringLiteral("拒绝访问。"), false);
+    printLines(QStringList{QStringLiteral("[SC] %1 失败 %2:").arg(QLatin1String(result.operation)).arg(result.code)}
+               + failureText(result.code));
+    return result.code;
 }
 
-int query(Service &service)
+int query(const QString &name)
 {
-    if (!service.exists())
-        return notInstalled();
-    printLines({QStringLiteral("[SC] QueryServiceConfig 成功"), QString(),
-                QStringLiteral("SERVICE_NAME: ") + service.name,
-                QStringLiteral("TYPE : ") + typeText(service.value("Type").toInt()),
-                QStringLiteral("START_TYPE : ") + startText(service.value("Start").toInt()),
-                QStringLiteral("BINARY_PATH_NAME : ") + service.value("ImagePath").toString()});
+    ServiceConfig config;
+    const ServiceResult result = ServiceManager::queryConfig(name, &config);
+    if (result.code != 0)
+        return fail(result);
+    printLines({QStringLiteral("[SC] QueryServiceConfig 成功"), QString(), QStringLiteral("SERVICE_NAME: ") + name,
+                QStringLiteral("TYPE : ") + typeText(config.type),
+                QStringLiteral("START_TYPE : ") + startText(config.start),
+                QStringLiteral("BINARY_PATH_NAME : ") + config.binaryPath});
     return 0;
 }
 
-int stop(Service &service)
+int queryState(const QString &name)
 {
-    if (!service.exists())
-        return notInstalled();
-    if (service.value("State").toInt() != serviceRunning)
-        return fail("ControlService", 1062, QStringLiteral("服务尚未启动。"), false);
-    service.set("State", serviceStopped);
-    if (!service.save())
-        return accessDenied();
-    printLines({QStringLiteral("SERVICE_NAME: ") + service.name, QStringLiteral("STATE : 3  STOP_PENDING")});
+    int state = 0;
+    int type = 0;
+    const ServiceResult result = ServiceManager::queryStatus(name, &state, &type);
+    if (result.code != 0)
+        return fail(result);
+    printLines({QStringLiteral("SERVICE_NAME: ") + name, QStringLiteral("TYPE : ") + typeText(type),
+                QStringLiteral("STATE : ") + stateText(state)});
     return 0;
 }
 
-int start(Service &service)
+// A stop the manager accepted is under way: as Windows' sc shows it for a
+// service that takes a moment, whether or not this one got there already
+// (sc query tells how far it has got).
+int stop(const QString &name)
 {
-    if (!service.exists())
-        return notInstalled();
-    if (service.value("State").toInt() == serviceRunning)
-        return fail("StartService", 1056, QStringLiteral("服务的实例已在运行中。"), true);
-    service.set("State", serviceRunning);
-    if (!service.save())
-        return accessDenied();
-    printLines({QStringLiteral("SERVICE_NAME: ") + service.name, QStringLiteral("STATE : 2  START_PENDING")});
+    const ServiceResult result = ServiceManager::stop(name);
+    if (result.code != 0)
+        return fail(result);
+    printLines({QStringLiteral("SERVICE_NAME: ") + name, QStringLiteral("STATE : ") + stateText(3)});
     return 0;
 }
 
-int remove(Service &service)
+// After a start, what the manager said the service is doing.
+int start(const QString &name)
 {
-    if (!service.exists())
-        return notInstalled();
-    service.remove();
-    if (!service.save())
-        return accessDenied();
+    int state = 0;
+    const ServiceResult result = ServiceManager::start(name, &state);
+    if (result.code != 0)
+        return fail(result);
+    printLines({QStringLiteral("SERVICE_NAME: ") + name, QStringLiteral("STATE : ") + stateText(state)});
+    return 0;
+}
+
+int remove(const QString &name)
+{
+    const ServiceResult result = ServiceManager::remove(name);
+    if (result.code != 0)
+        return fail(result);
     printLines({QStringLiteral("[SC] DeleteService 成功")});
     return 0;
 }
 
-// sc create NAME binPath= X [type= kernel] [start= demand|auto|disabled]
-int create(Service &service, const QStringList &options)
+// sc create NAME binPath= X [type= own|kernel] [start= demand|auto|disabled]
+int create(const QString &name, const QStringList &options)
 {
-    const QString image = optionValue(options, "binPath=");
-    if (image.isEmpty()) {
-        printLines({QStringLiteral("[SC] CreateService 失败 87:"), QString(), QStringLiteral("参数错误。")});
-        return 87;
-    }
-    if (service.exists())
-        return fail("CreateService", 1073, QStringLiteral("指定的服务已存在。"), true);
+    ServiceConfig config;
+    config.binaryPath = optionValue(options, "binPath=");
+    if (config.binaryPath.isEmpty())
+        return fail({87, "CreateService"});
     const QString startOption = optionValue(options, "start=").toLower();
-    const int startType = startOption == QLatin1String("auto") ? 2 : startOption == QLatin1String("disabled") ? 4 : 3;
-    service.set("Type", isOption(optionValue(options, "type="), "kernel") ? 1 : 16);
-    service.set("Start", startType);
-    service.set("ImagePath", image);
-    service.set("State", serviceStopped);
-    if (!service.save())
-        return accessDenied();
+    config.start = startOption == QLatin1String("auto") ? 2 : startOption == QLatin1String("disabled") ? 4 : 3;
+    config.type = isOption(optionValue(options, "type="), "kernel") ? 1 : 16;
+    const ServiceResult result = ServiceManager::create(name, config);
+    if (result.code != 0)
+        return fail(result);
     printLines({QStringLiteral("[SC] CreateService 成功")});
     return 0;
 }
@@ -158,17 +136,19 @@ int sc(const QStringList &arguments)
         return 1;
     }
     const QString command = arguments.at(0);
-    Service service(arguments.at(1));
+    const QString name = arguments.at(1);
     if (isOption(command, "qc"))
-        return query(service);
+        return query(name);
+    if (isOption(command, "query"))
+        return queryState(name);
     if (isOption(command, "stop"))
-        return stop(service);
+        return stop(name);
     if (isOption(command, "start"))
-        return start(service);
+        return start(name);
     if (isOption(command, "delete"))
-        return remove(service);
+        return remove(name);
     if (isOption(command, "create"))
-        return create(service, arguments.mid(2));
+        return create(name, arguments.mid(2));
     printLines({QStringLiteral("[SC] 未知命令: ") + command});
     return 1;
 }

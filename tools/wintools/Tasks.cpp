@@ -1,41 +1,21 @@
-// schtasks on freedesktop autostart entries, which Linux desktops start at
-// logon. Only the entries made here count as tasks.
+// schtasks for logon tasks (TaskStore: the stand-in's own store in the
+// registry on Windows, freedesktop autostart entries on Linux). Only the
+// tasks made here count as tasks.
 
 #include "WinTools.h"
 
-#include "Platform.h"
-
-#include <QDir>
-#include <QFile>
-#include <QSaveFile>
-#include <QStandardPaths>
+#include <algorithm>
 
 namespace {
-
-const QByteArray madeBySchtasks = QByteArrayLiteral("X-LumenRider-Schtasks=true");
-
-QString autostartFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
-}
-
-bool madeHere(const QString &entryPath)
-{
-    QFile entry(entryPath);
-    return entry.open(QIODevice::ReadOnly) && entry.readAll().split('\n').contains(madeBySchtasks);
-}
 
 int listTasks()
 {
     QStringList lines{QString(), QStringLiteral("文件夹: \\"),
                       QStringLiteral("任务名                                   下次运行时间           模式"),
                       QStringLiteral("======================================== ====================== ===============")};
-    const QDir folder(autostartFolder());
-    for (const QString &file : folder.entryList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name)) {
-        if (madeHere(folder.filePath(file)))
-            lines << QFileInfo(file).completeBaseName().leftJustified(40) + QLatin1Char(' ')
-                         + QStringLiteral("N/A").leftJustified(22) + QLatin1Char(' ') + QStringLiteral("就绪");
-    }
+    for (const QString &name : TaskStore::names())
+        lines << name.leftJustified(40) + QLatin1Char(' ') + QStringLiteral("N/A").leftJustified(22) + QLatin1Char(' ')
+                     + QStringLiteral("就绪");
     printLines(lines);
     return 0;
 }
@@ -48,33 +28,38 @@ QString unquoted(QString target)
     return target;
 }
 
-bool writeAutostartEntry(const QString &name, const QString &program)
+// A task is one entry of the store: a name that would lead into a folder
+// (or out of it) names none.
+bool validTaskName(const QString &name)
 {
-    if (!QDir().mkpath(autostartFolder()))
-        return false;
-    QSaveFile entry(autostartFolder() + QLatin1Char('/') + name + QStringLiteral(".desktop"));
-    if (!entry.open(QIODevice::WriteOnly))
-        return false;
-    const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n")
-                             .arg(name, Platform::launcherCommand(program));
-    entry.write(text.toUtf8() + madeBySchtasks + '\n');
-    return entry.commit();
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && name != QLatin1String(".")
+           && name != QLatin1String("..");
 }
 
 // schtasks /create /tn NAME /tr TARGET /sc onlogon /IT /RL HIGHEST
 int createTask(const QStringList &arguments)
 {
-    const QString name = optionValue(arguments, "/tn");
-    const QString target = unquoted(optionValue(arguments, "/tr"));
-    if (name.isEmpty() || target.isEmpty() || !isOption(optionValue(arguments, "/sc"), "onlogon")) {
+    LogonTask task;
+    task.name = optionValue(arguments, "/tn");
+    task.program = unquoted(optionValue(arguments, "/tr"));
+    if (task.name.isEmpty() || task.program.isEmpty() || !isOption(optionValue(arguments, "/sc"), "onlogon")) {
         printLines({QStringLiteral("错误: 无效语法。")});
         return 1;
     }
-    if (!writeAutostartEntry(name, target)) {
+    if (!validTaskName(task.name)) {
+        printLines({QStringLiteral("错误: 文件名、目录名或卷标语法不正确。")});
+        return 1;
+    }
+    task.interactive = std::any_of(arguments.cbegin(), arguments.cend(),
+                                   [](const QString &argument) { return isOption(argument, "/IT"); });
+    task.runLevel = optionValue(arguments, "/RL").toUpper();
+    if (task.runLevel.isEmpty())
+        task.runLevel = QStringLiteral("LIMITED");
+    if (!TaskStore::write(task)) {
         printLines({QStringLiteral("错误: 拒绝访问。")});
         return 1;
     }
-    printLines({QStringLiteral("成功: 成功创建计划任务 \"%1\"。").arg(name)});
+    printLines({QStringLiteral("成功: 成功创建计划任务 \"%1\"。").arg(task.name)});
     return 0;
 }
 
