@@ -53,6 +53,20 @@ start_xvfb() {
   return 1
 }
 
+# The demo's summary of what the vendor-API stand-in received (its record
+# file, one JSON object a line).
+print_reports() {
+  local record path valid code sig
+  echo "reports the vendor-API stand-in received:"
+  while IFS= read -r record; do
+    path=$(sed -n 's/.*"path":"\([^"]*\)".*/\1/p' <<<"$record")
+    valid=$(sed -n 's/.*"sign_valid":\([a-z]*\).*/\1/p' <<<"$record")
+    code=$(sed -n 's/.*"name":"code","value":"\([^"]*\)".*/\1/p' <<<"$record")
+    case $valid in true) sig="signature valid" ;; false) sig="SIGNATURE INVALID" ;; *) sig="" ;; esac
+    echo "   $path ${code:+code $code }$sig"
+  done <"$1"
+}
+
 # ---- the Windows build and Wine --------------------------------------------
 
 win_dir=${LUMENRIDER_WIN_BUILD_DIR:-$root_dir/build-win}
