@@ -245,10 +245,14 @@ int releaseProgress()
     return qMin(65, int(double(releaseDone) / qMax(releaseTotal, 1) * 65.0));
 }
 
-bool makeReleaseFolder(const QString &newpath)
+// *made tells whether the folder is new, and so holds nothing yet.
+bool makeReleaseFolder(const QString &newpath, bool *made)
 {
+    *made = false;
+    if (QDir(newpath).exists())
+        return true;
     // One level only: a target whose parent is missing fails here at once.
-    if (QDir(newpath).exists() || QDir().mkdir(QFileInfo(newpath).absoluteFilePath()))
+    if ((*made = QDir().mkdir(QFileInfo(newpath).absoluteFilePath())))
         return true;
     reportError(QStringLiteral("4001"), QStringLiteral("安装程序创建目录失败,释放路径:") + releaseReportTail(newpath)
                                             + QStringLiteral("newpath") + newpath);
@@ -256,9 +260,14 @@ bool makeReleaseFolder(const QString &newpath)
 }
 
 bool copyFolderContent(Operation &operation, const QString &oldpath, const QString &newpath, bool cover,
-                       const ReleaseTarget &target)
+                       const ReleaseTarget &target, bool newFolder)
 {
     Platform::FolderCopy files(oldpath, newpath);
+    // A release cut off here before (the installer killed, the machine
+    // stopped) may have left the copy it was making; a folder just made
+    // holds nothing to look for.
+    if (const int leftovers = newFolder ? 0 : files.removeLeftovers())
+        qInfo() << "<释放文件>:清除中断的释放留下的临时文件,个数:" << leftovers << "目录:" << newpath;
     bool readable = true;
     const QVector<Platform::FolderEntry> entries = releaseEntries(oldpath, target, &readable);
     // A folder that can't be listed would be released as an empty one, its
@@ -272,8 +281,9 @@ bool copyFolderContent(Operation &operation, const QString &oldpath, const QStri
     for (const Platform::FolderEntry &entry : entries) {
         if (entry.folder) {
             const QString entryTarget = entryPath(newpath, entry);
-            if (!makeReleaseFolder(entryTarget)
-                || !copyFolderContent(operation, entryPath(oldpath, entry), entryTarget, cover, target)) {
+            bool made = false;
+            if (!makeReleaseFolder(entryTarget, &made)
+                || !copyFolderContent(operation, entryPath(oldpath, entry), entryTarget, cover, target, made)) {
                 reportError(QStringLiteral("4001"), QStringLiteral("为目录时递归的进行copy失败,释放路径:")
                                                         + releaseReportTail(newpath) + QStringLiteral("newpath")
                                                         + newpath);
@@ -367,8 +377,9 @@ bool Operation::releasefile()
 
 bool Operation::copyfile(QString oldpath, QString newpath, bool coverFileIfExist)
 {
-    return makeReleaseFolder(newpath)
-           && copyFolderContent(*this, oldpath, newpath, coverFileIfExist, ReleaseTarget(newpath, oldpath));
+    bool made = false;
+    return makeReleaseFolder(newpath, &made)
+           && copyFolderContent(*this, oldpath, newpath, coverFileIfExist, ReleaseTarget(newpath, oldpath), made);
 }
 
 bool Operation::releasefilecount(QString oldpath, int &count)

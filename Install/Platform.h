@@ -102,11 +102,13 @@ FolderCount countFolder(const QString &path);
 
 // Copies files of one folder into another, each with the system's fastest
 // whole-file copy. A copy is written beside its target under a temporary
-// name and then put in its place, so a failure part-way leaves an existing
-// target as it was and no temporary file behind. An existing target is
-// kept (and the copy fails) when replaceExisting is false, and so is one
-// the user may not write. A symbolic link is copied as a link, never
-// followed.
+// name, hidden from folder listings, and put in its place once whole, also
+// where no file was there before: a failure part-way leaves an existing
+// target as it was and no temporary file behind, and a copy cut off (the
+// process killed) leaves at most its temporary file, never a part of a
+// file under the target's name. An existing target is kept (and the copy
+// fails) when replaceExisting is false, and so is one the user may not
+// write. A symbolic link is copied as a link, never followed.
 class FolderCopy
 {
 public:
@@ -114,6 +116,11 @@ public:
     ~FolderCopy();
     FolderCopy(const FolderCopy &) = delete;
     FolderCopy &operator=(const FolderCopy &) = delete;
+
+    // Removes from the target folder the temporary files that copies cut
+    // off there have left, and nothing else: only names of the very form
+    // this class gives its temporary files. Returns how many it removed.
+    int removeLeftovers();
 
     // Copies the entry `name` of the source folder to the same name in the
     // target folder.

@@ -253,6 +253,12 @@ QString desktopEntryExec(const QString &program)
     return quoted;
 }
 
+// The temporary names of copies in progress: a dot, the target's name,
+// this marker and six random letters or digits.
+const char temporaryMarker[] = ".lrtmp-";
+const int temporaryMarkerLength = int(sizeof(temporaryMarker)) - 1;
+const int temporarySuffixLength = 6;
+
 // A name beside the file `name` for its copy in progress: the leading dot
 // keeps it out of folder listings while it exists, and six random letters
 // or digits keep it apart from a stale one.
@@ -260,17 +266,29 @@ QByteArray temporaryName(const QByteArray &name)
 {
     static thread_local std::mt19937 generator{std::random_device{}()};
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static const char marker[] = ".lrtmp-";
-    const int markerLength = int(sizeof(marker)) - 1;
-    QByteArray temporary(1 + name.size() + markerLength + 6, Qt::Uninitialized);
+    QByteArray temporary(1 + name.size() + temporaryMarkerLength + temporarySuffixLength, Qt::Uninitialized);
     char *next = temporary.data();
     *next++ = '.';
     next = std::copy(name.constBegin(), name.constEnd(), next);
-    next = std::copy(marker, marker + markerLength, next);
+    next = std::copy(temporaryMarker, temporaryMarker + temporaryMarkerLength, next);
     // 36 to the 6th is less than 2 to the 32nd: one draw gives all six.
-    for (quint32 draw = generator(), i = 0; i < 6; ++i, draw /= 36)
+    for (quint32 draw = generator(), i = 0; i < temporarySuffixLength; ++i, draw /= 36)
         *next++ = letters[draw % 36];
     return temporary;
+}
+
+// True for a name that temporaryName makes, and for no other: a folder may
+// hold files of the user's with names that merely look alike.
+bool isTemporaryName(const char *name)
+{
+    const int length = int(std::strlen(name));
+    if (name[0] != '.' || length < 2 + temporaryMarkerLength + temporarySuffixLength)
+        return false;
+    const char *suffix = name + length - temporarySuffixLength;
+    if (std::memcmp(suffix - temporaryMarkerLength, temporaryMarker, size_t(temporaryMarkerLength)) != 0)
+        return false;
+    return std::all_of(suffix, suffix + temporarySuffixLength,
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
 ssize_t copyByReadWrite(int in, int out)
@@ -435,24 +453,92 @@ bool fillNewFile(int in, off_t size, int out, int folder, const QByteArray &name
     return ok;
 }
 
+// A file in `folder` that has no name yet (O_TMPFILE), with exactly the
+// permission bits `mode`; it is given its name once whole (nameFile), and
+// a copy cut off before that, the process killed, leaves nothing behind:
+// the system frees a file without a name when its last descriptor closes.
+// -1 where the file system can't make one, or /proc, through which it is
+// named, is missing.
+int createUnnamedFile(int folder, mode_t mode)
+{
+    static const bool namable = ::access("/proc/self/fd", X_OK) == 0;
+    if (!namable)
+        return -1;
+    const int out = ::openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+    if (out < 0)
+        return -1;
+    const int mask = fileModeMask();
+    if ((mask < 0 || (mode & mode_t(mask)) != 0) && ::fchmod(out, mode) != 0) {
+        ::close(out);
+        return -1;
+    }
+    return out;
+}
+
+// Gives the unnamed file `file` the name `name` in `folder`; fails with
+// EEXIST where that name is taken. The descriptor itself is named where the
+// kernel lets this process do so (since Linux 6.10 for a file it opened
+// itself, before only with CAP_DAC_READ_SEARCH); elsewhere its path in
+// /proc is, which takes a walk through /proc for every file.
+bool nameFile(int file, int folder, const QByteArray &name)
+{
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(file, "", folder, name.constData(), AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT)
+            return false;
+        byDescriptor.store(false, std::memory_order_relaxed);
+    }
+    char path[32];
+    std::snprintf(path, sizeof(path), "/proc/self/fd/%d", file);
+    return ::linkat(AT_FDCWD, path, folder, name.constData(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// The content of `in` into the unnamed file `out`, which then takes the
+// name `target`: at once where no file has it, else a temporary name
+// beside it for the moment it takes to replace the existing one.
+bool fillUnnamedFile(int in, off_t size, int out, int folder, const QByteArray &target, bool replaceExisting)
+{
+    QByteArray named; // the name the copy has in the folder, once it has one
+    bool ok = copyContent(in, out, size);
+    if (ok && nameFile(out, folder, target)) {
+        named = target;
+    } else if (ok && errno == EEXIST && mayReplace(folder, target, replaceExisting)) {
+        QByteArray beside;
+        if (makeBeside(target, &beside, [&](const QByteArray &free) { return nameFile(out, folder, free); }))
+            named = beside;
+    }
+    ok = ::close(out) == 0 && ok && !named.isEmpty();
+    if (!ok) {
+        if (!named.isEmpty())
+            ::unlinkat(folder, named.constData(), 0);
+        return false;
+    }
+    return named == target || putInPlace(folder, named, target, replaceExisting);
+}
+
 // The source's permission bits go along, so the client's programs stay
-// executable. A target that is not there yet is written in place: should
-// the copy fail, the file it made is removed and nothing was lost. Only an
-// existing one is replaced through a copy beside it, so that it stays as
-// it was until the new content is whole.
+// executable. A copy takes the target's name only once it is whole, also
+// where no file is there yet: a copy cut off part-way, the process killed
+// or the disk full, never leaves a half-written file under a name that
+// passes for the whole one, and an existing target stays as it was until
+// then. It is written into a file without a name where the file system
+// makes one, which costs little more than writing in place, else under a
+// temporary name beside the target. Being whole in the file system's view
+// is all that takes; a flush to the disk (fsync) would guard against a
+// power cut, not a kill, at many times the cost of the copy.
 bool copyRegularFile(int in, int folder, const QByteArray &target, bool replaceExisting)
 {
     struct stat status;
     if (::fstat(in, &status) != 0)
         return false;
     const mode_t mode = status.st_mode & 07777;
-    int out = createNewFile(folder, target, mode);
-    if (out >= 0)
-        return fillNewFile(in, status.st_size, out, folder, target);
-    if (errno != EEXIST || !mayReplace(folder, target, replaceExisting))
-        return false;
+    const int unnamed = createUnnamedFile(folder, mode);
+    if (unnamed >= 0)
+        return fillUnnamedFile(in, status.st_size, unnamed, folder, target, replaceExisting);
     QByteArray name;
-    out = createTemporaryFile(folder, target, mode, &name);
+    const int out = createTemporaryFile(folder, target, mode, &name);
     return out >= 0 && fillNewFile(in, status.st_size, out, folder, name)
            && putInPlace(folder, name, target, replaceExisting);
 }
@@ -757,6 +843,33 @@ FolderCopy::~FolderCopy()
         if (folder >= 0)
             ::close(folder);
     }
+}
+
+int FolderCopy::removeLeftovers()
+{
+    if (folders->target < 0)
+        return 0;
+    const int listing = ::openat(folders->target, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!folder) {
+        if (listing >= 0)
+            ::close(listing);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent *entry = ::readdir(folder)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        unsigned char type = entry->d_type;
+        struct stat status;
+        if (type == DT_UNKNOWN && ::fstatat(folders->target, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+            type = IFTODT(status.st_mode);
+        // Copies are files or links; a folder of that name is not ours.
+        if ((type == DT_REG || type == DT_LNK) && ::unlinkat(folders->target, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(folder);
+    return removed;
 }
 
 bool FolderCopy::copy(const QString &name, bool replaceExisting)

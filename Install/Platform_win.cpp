@@ -14,7 +14,9 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace Platform {
 
@@ -293,22 +295,161 @@ FolderCopy::FolderCopy(const QString &sourceFolder, const QString &targetFolder)
 
 FolderCopy::~FolderCopy() = default;
 
+namespace {
+
+// The temporary names of copies in progress, as on every system: a dot,
+// the target's name, this marker and six random letters or digits.
+const wchar_t temporaryMarker[] = L".lrtmp-";
+const size_t temporaryMarkerLength = sizeof(temporaryMarker) / sizeof(*temporaryMarker) - 1;
+const size_t temporarySuffixLength = 6;
+
+std::wstring temporaryName(const std::wstring &name)
+{
+    // The process and thread go into the seed: a runtime whose random
+    // device is weak still gives two installers different names.
+    static thread_local std::mt19937 generator = [] {
+        LARGE_INTEGER counter{};
+        ::QueryPerformanceCounter(&counter);
+        std::random_device device;
+        std::seed_seq seed{device(), unsigned(::GetCurrentProcessId()), unsigned(::GetCurrentThreadId()),
+                           unsigned(counter.LowPart), unsigned(counter.HighPart)};
+        return std::mt19937(seed);
+    }();
+    static const wchar_t letters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    std::wstring temporary = L"." + name + temporaryMarker;
+    // 36 to the 6th is less than 2 to the 32nd: one draw gives all six.
+    for (quint32 draw = generator(), i = 0; i < temporarySuffixLength; ++i, draw /= 36)
+        temporary += letters[draw % 36];
+    return temporary;
+}
+
+// True for a name that temporaryName makes, and for no other: a folder may
+// hold files of the user's with names that merely look alike.
+bool isTemporaryName(const std::wstring &name)
+{
+    const size_t length = name.size();
+    if (length < 2 + temporaryMarkerLength + temporarySuffixLength || name[0] != L'.')
+        return false;
+    const size_t suffix = length - temporarySuffixLength;
+    if (name.compare(suffix - temporaryMarkerLength, temporaryMarkerLength, temporaryMarker) != 0)
+        return false;
+    for (size_t i = suffix; i < length; ++i) {
+        const wchar_t c = name[i];
+        if (!((c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9')))
+            return false;
+    }
+    return true;
+}
+
+// The attributes a copy takes over from its source, as CopyFileW gives
+// them; the rest (compressed, encrypted, sparse, ...) are not set this way.
+const DWORD copiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+                               | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+enum class HiddenCopy { Made, NameTaken, Failed };
+
+// The content of `from` into the new file `temporary`, which is hidden
+// from the moment it exists: Explorer and the listing of a later release
+// never show it, also when a kill leaves it behind. CopyFileW can't make
+// its target hidden before it has written it, so the copy is made here,
+// keeping the time of the last change as CopyFileW does. The source may be
+// written meanwhile (the log beside the installer): the copy then has what
+// was there when it read. A failed copy removes what it wrote.
+HiddenCopy copyIntoHiddenFile(const std::wstring &from, const std::wstring &temporary)
+{
+    const HANDLE in = ::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (in == INVALID_HANDLE_VALUE)
+        return HiddenCopy::Failed;
+    const HANDLE out = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(in);
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? HiddenCopy::NameTaken
+                                                                           : HiddenCopy::Failed;
+    }
+    static thread_local std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in, buffer.data(), DWORD(buffer.size()), &got, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        DWORD written = 0;
+        if (!::WriteFile(out, buffer.data(), got, &written, nullptr) || written != got) {
+            ok = false; // a full disk says so here
+            break;
+        }
+    }
+    FILETIME changed{};
+    if (ok && ::GetFileTime(in, nullptr, nullptr, &changed))
+        ::SetFileTime(out, nullptr, nullptr, &changed);
+    ok = ::CloseHandle(out) && ok;
+    ::CloseHandle(in);
+    if (!ok)
+        ::DeleteFileW(temporary.c_str());
+    return ok ? HiddenCopy::Made : HiddenCopy::Failed;
+}
+
+} // namespace
+
+int FolderCopy::removeLeftovers()
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folders->longTarget + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int removed = 0;
+    do {
+        const std::wstring name = found.cFileName;
+        // Copies are files; a folder of that name is not ours, nor is a
+        // read-only file, which no copy makes.
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0
+            && isTemporaryName(name) && ::DeleteFileW((folders->longTarget + name).c_str()))
+            ++removed;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return removed;
+}
+
 bool FolderCopy::copy(const QString &name, bool replaceExisting)
 {
     const std::wstring from = folders->longSource + wide(name);
     const std::wstring to = folders->longTarget + wide(name);
     if (isFolderLink(from))
         return copyFolderLink(folders->source + QLatin1Char('/') + name, to, replaceExisting);
+    const DWORD source = ::GetFileAttributesW(from.c_str());
+    if (source == INVALID_FILE_ATTRIBUTES)
+        return false;
     // A read-only target stays as it is; so does any existing one unless
     // replacing was asked.
     const DWORD existing = ::GetFileAttributesW(to.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (!replaceExisting || (existing & FILE_ATTRIBUTE_READONLY)))
         return false;
-    const std::wstring temporary = to + L".lrtmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-"
-                                   + std::to_wstring(::GetCurrentThreadId());
-    if (::CopyFileW(from.c_str(), temporary.c_str(), FALSE)
-        && ::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+    // Written beside the target and put in its place once whole, also where
+    // no file is there yet: a copy cut off never leaves part of a file
+    // under the target's name. A name that is taken already is a stale
+    // copy's: another one is drawn.
+    std::wstring temporary;
+    HiddenCopy made = HiddenCopy::NameTaken;
+    for (int attempt = 0; attempt < 100 && made == HiddenCopy::NameTaken; ++attempt) {
+        temporary = folders->longTarget + temporaryName(wide(name));
+        made = copyIntoHiddenFile(from, temporary);
+    }
+    if (made != HiddenCopy::Made)
+        return false;
+    if (::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        // Its own attributes at last, as CopyFileW would have given them; a
+        // kill just before leaves the whole file, hidden, for the next
+        // release to replace.
+        const DWORD attributes = source & copiedAttributes;
+        ::SetFileAttributesW(to.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
         return true;
+    }
     ::DeleteFileW(temporary.c_str());
     return false;
 }

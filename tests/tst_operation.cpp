@@ -20,7 +20,10 @@
 
 #include <memory>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -127,6 +130,54 @@ HelperRun runProgram(const QString &program, const QStringList &arguments, const
     return {process.exitStatus(), process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
+// What happens to the names of one folder, as the kernel reports it
+// (inotify): each event as "KIND name", in order.
+class FolderEvents
+{
+public:
+    explicit FolderEvents(const QString &folder) : fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        watching = fd >= 0
+                   && ::inotify_add_watch(fd, QFile::encodeName(folder).constData(),
+                                          IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO)
+                          >= 0;
+    }
+    ~FolderEvents()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool isWatching() const { return watching; }
+
+    // Everything reported so far; the events of a call that returned have
+    // all been queued by then.
+    QStringList take()
+    {
+        QStringList events;
+        alignas(inotify_event) char buffer[1 << 16];
+        ssize_t got;
+        while ((got = ::read(fd, buffer, sizeof(buffer))) > 0) {
+            for (char *at = buffer; at < buffer + got;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(at);
+                const QString name = event->len ? QFile::decodeName(event->name) : QString();
+                for (const auto &kind : kinds) {
+                    if (event->mask & kind.first)
+                        events << QLatin1String(kind.second) + QLatin1Char(' ') + name;
+                }
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return events;
+    }
+
+private:
+    const QList<QPair<uint32_t, const char *>> kinds{{IN_CREATE, "create"},        {IN_MODIFY, "modify"},
+                                                    {IN_CLOSE_WRITE, "closewrite"}, {IN_MOVED_FROM, "movedfrom"},
+                                                    {IN_MOVED_TO, "movedto"}};
+    int fd;
+    bool watching = false;
+};
+
 } // namespace
 
 class Tst_operation : public QObject
@@ -171,6 +222,10 @@ private slots:
     void linksAreCopiedAsLinks();
     void failedCopyLeavesTargetAsItWas_data();
     void failedCopyLeavesTargetAsItWas();
+    void copyTakesItsNameOnlyWhenWhole_data();
+    void copyTakesItsNameOnlyWhenWhole();
+    void leftoversOfACutOffReleaseAreRemoved_data();
+    void leftoversOfACutOffReleaseAreRemoved();
 
     void killProcessEndsRunningClients();
     void killProcessTakesOtherLetterCaseAsNotRunning();
@@ -209,6 +264,10 @@ private:
     void flushReports();
     // Pretends no tool can be found, as on a system that lacks them.
     void hideTools();
+    // How to run the engine helper: as it is, or with /proc hidden from it;
+    // empty (and procHidingRefusal says why) where /proc can't be hidden.
+    QStringList engineCommand(bool hideProc);
+    QString procHidingRefusal;
     StandInRun sc(const QString &command);
 
     VendorApiServer server;
@@ -283,6 +342,32 @@ void Tst_operation::hideTools()
     QDir().mkpath(empty);
     environment->set("LUMENRIDER_TOOLS_DIR", empty);
     environment->set("PATH", empty);
+}
+
+QStringList Tst_operation::engineCommand(bool hideProc)
+{
+    if (!hideProc)
+        return {helperProgram()};
+    const QStringList hidden{QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                             QStringLiteral("private"), QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
+                             // LeakSanitizer reads /proc: without it, a sanitizer
+                             // build's leak check can only fail.
+                             QStringLiteral("mount -t tmpfs -o size=64k no-proc /proc "
+                                            "&& ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
+                                            "exec \"$0\" \"$@\"")};
+    static const QString refusal = [&hidden] {
+        const HelperRun probe = runProgram(hidden.first(), hidden.mid(1) + QStringList{QStringLiteral("test"),
+                                                                                      QStringLiteral("!"),
+                                                                                      QStringLiteral("-e"),
+                                                                                      QStringLiteral("/proc/self")});
+        if (probe.status == QProcess::NormalExit && probe.exitCode == 0)
+            return QString();
+        const QString said = QString::fromLocal8Bit(probe.errors).trimmed();
+        return QStringLiteral("/proc can't be hidden in a mount namespace of its own here (needs CAP_SYS_ADMIN): ")
+               + (said.isEmpty() ? QStringLiteral("exit code %1").arg(probe.exitCode) : said);
+    }();
+    procHidingRefusal = refusal;
+    return refusal.isEmpty() ? hidden + QStringList{helperProgram()} : QStringList();
 }
 
 StandInRun Tst_operation::sc(const QString &command)
@@ -742,16 +827,27 @@ void Tst_operation::linksAreCopiedAsLinks()
     QVERIFY(!QFileInfo::exists(installPath + QStringLiteral("/self")));
 }
 
+// Where /proc is missing (some containers and chroots), the release can't
+// name a file that has none yet and writes each copy under a temporary name
+// beside its target instead. The rows that say so run the engine in a mount
+// namespace of its own with an empty file system over /proc.
 void Tst_operation::failedCopyLeavesTargetAsItWas_data()
 {
     QTest::addColumn<bool>("oldFile");
-    QTest::newRow("replacing a file") << true;
-    QTest::newRow("a new file") << false;
+    QTest::addColumn<bool>("hideProc");
+    QTest::newRow("replacing a file") << true << false;
+    QTest::newRow("a new file") << false << false;
+    QTest::newRow("replacing a file, no /proc") << true << true;
+    QTest::newRow("a new file, no /proc") << false << true;
 }
 
 void Tst_operation::failedCopyLeavesTargetAsItWas()
 {
     QFETCH(bool, oldFile);
+    QFETCH(bool, hideProc);
+    const QStringList engine = engineCommand(hideProc);
+    if (engine.isEmpty())
+        QSKIP(qPrintable(procHidingRefusal));
     const QString source = environment->path() + QStringLiteral("/source");
     QByteArray content(4 << 20, '\0');
     for (int i = 0; i < content.size(); ++i)
@@ -765,8 +861,8 @@ void Tst_operation::failedCopyLeavesTargetAsItWas()
     // The size limit makes the write fail part-way; the copy sees an error
     // (as on Windows), it does not end the process.
     const HelperRun run = runProgram(QStringLiteral("prlimit"),
-                                     {QStringLiteral("--fsize=1048576"), QStringLiteral("--"), helperProgram(),
-                                      QStringLiteral("copy"), source, installPath});
+                                     QStringList{QStringLiteral("--fsize=1048576"), QStringLiteral("--")} + engine
+                                         + QStringList{QStringLiteral("copy"), source, installPath});
 
     QCOMPARE(run.status, QProcess::NormalExit);
     QCOMPARE(run.output, QByteArray("result false\n"));
@@ -776,8 +872,134 @@ void Tst_operation::failedCopyLeavesTargetAsItWas()
     if (oldFile)
         QCOMPARE(readTestFile(installPath + QStringLiteral("/client.bin")), old);
     // Without the limit the same copy goes through.
-    QCOMPARE(runProgram(helperProgram(), {QStringLiteral("copy"), source, installPath}).exitCode, 0);
+    QCOMPARE(runProgram(engine.first(), engine.mid(1) + QStringList{QStringLiteral("copy"), source, installPath}).output,
+             QByteArray("result true\n"));
     QCOMPARE(readTestFile(installPath + QStringLiteral("/client.bin")), content);
+}
+
+// Whatever the kernel shows of the copy while it is written, the target's
+// own name comes only once it is whole: by a link of the file that had no
+// name, or a rename of the temporary one, never by a file made under it
+// and then filled.
+void Tst_operation::copyTakesItsNameOnlyWhenWhole_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("oldFile");
+    QTest::addColumn<bool>("hideProc");
+    QTest::addColumn<QString>("named"); // how the name comes
+    QTest::newRow("a new file") << 4096 << false << false << "create";
+    QTest::newRow("a new file of 8 MiB") << (8 << 20) << false << false << "create";
+    QTest::newRow("replacing a file") << 4096 << true << false << "movedto";
+    QTest::newRow("a new file, no /proc") << (8 << 20) << false << true << "movedto";
+    QTest::newRow("replacing a file, no /proc") << 4096 << true << true << "movedto";
+}
+
+void Tst_operation::copyTakesItsNameOnlyWhenWhole()
+{
+    QFETCH(int, size);
+    QFETCH(bool, oldFile);
+    QFETCH(bool, hideProc);
+    QFETCH(QString, named);
+    const QStringList engine = engineCommand(hideProc);
+    if (engine.isEmpty())
+        QSKIP(qPrintable(procHidingRefusal));
+    const QString source = environment->path() + QStringLiteral("/source");
+    QByteArray content(size, '\0');
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char(i * 131 + i / 4099);
+    QVERIFY(writeTestFile(source + QStringLiteral("/client.bin"), content));
+    QVERIFY(QDir().mkpath(installPath));
+    if (oldFile)
+        QVERIFY(writeTestFile(installPath + QStringLiteral("/client.bin"), "old"));
+    FolderEvents events(installPath);
+    QVERIFY(events.isWatching());
+
+    const HelperRun run =
+        runProgram(engine.first(), engine.mid(1) + QStringList{QStringLiteral("copy"), source, installPath});
+    QCOMPARE(run.output, QByteArray("result true\n"));
+
+    QStringList ofTheName, ofTemporaryNames;
+    for (const QString &event : events.take()) {
+        if (event.endsWith(QStringLiteral(" client.bin")))
+            ofTheName << event;
+        else if (QRegularExpression(QStringLiteral(" \\.client\\.bin\\.lrtmp-[a-z0-9]{6}$")).match(event).hasMatch())
+            ofTemporaryNames << event.section(QLatin1Char(' '), 0, 0);
+    }
+    QCOMPARE(ofTheName, QStringList{named + QStringLiteral(" client.bin")});
+    // Without /proc the content went into a file under a temporary name.
+    QCOMPARE(ofTemporaryNames.contains(QStringLiteral("modify")), hideProc);
+    QCOMPARE(readTestFile(installPath + QStringLiteral("/client.bin")), content);
+    QCOMPARE(QDir(installPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("client.bin")});
+}
+
+// A release that was cut off (the installer killed) may have left the
+// temporary file of the copy it was making, under a name of the form
+// ".NAME.lrtmp-" and six of [a-z0-9]. The next release of that folder
+// removes it, and only what has exactly that form: a user's file that
+// merely looks alike stays. In the payload such a file is neither counted
+// nor copied.
+void Tst_operation::leftoversOfACutOffReleaseAreRemoved_data()
+{
+    QTest::addColumn<QString>("entry"); // below the folder; a trailing "/" makes a folder
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("a file's") << ".a.txt.lrtmp-q7k2m0" << false << true;
+    QTest::newRow("one in a sub-folder") << "big/.b2.bin.lrtmp-ubekdz" << false << true;
+    QTest::newRow("a link's") << ".lumenrider.lrtmp-0zz9aa" << true << true;
+    QTest::newRow("one of a file not in the payload") << ".gone.dat.lrtmp-abcdef" << false << true;
+    QTest::newRow("a name with dots and blanks") << ".数据 (1).tar.gz.lrtmp-000000" << false << true;
+    QTest::newRow("three letters") << ".x.lrtmp-abc" << false << false;
+    QTest::newRow("seven letters") << ".x.lrtmp-abcdefg" << false << false;
+    QTest::newRow("capital letters") << ".x.lrtmp-ABCDEF" << false << false;
+    QTest::newRow("a dash among them") << ".x.lrtmp-abc-de" << false << false;
+    QTest::newRow("no leading dot") << "x.lrtmp-abcdef" << false << false;
+    QTest::newRow("no name before the marker") << "..lrtmp-abcdef" << false << false;
+    QTest::newRow("another marker") << ".x.lrtmp_abcdef" << false << false;
+    QTest::newRow("the marker only in the middle") << ".x.lrtmp-abcdef.txt" << false << false;
+    QTest::newRow("a folder of that form") << ".x.lrtmp-abcdef/" << false << false;
+}
+
+void Tst_operation::leftoversOfACutOffReleaseAreRemoved()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, link);
+    QFETCH(bool, removed);
+    const QString source = environment->path() + QStringLiteral("/source");
+    QVERIFY(writeTestFile(source + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeTestFile(source + QStringLiteral("/big/b2.bin"), "b2"));
+    // The same entry in the install folder and, where it is hidden as our
+    // temporary files are, in the payload.
+    const bool hidden = QFileInfo(QDir::cleanPath(entry)).fileName().startsWith(QLatin1Char('.'));
+    for (const QString &root : hidden ? QStringList{source, installPath} : QStringList{installPath}) {
+        const QString path = root + QLatin1Char('/') + entry;
+        if (entry.endsWith(QLatin1Char('/')))
+            QVERIFY(writeTestFile(path + QStringLiteral("inside.txt"), "user's"));
+        else if (link)
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && QFile::link(QStringLiteral("a.txt"), path));
+        else
+            QVERIFY(writeTestFile(path, "half of a copy"));
+    }
+    const QMap<QString, QByteArray> before = treeSnapshot(installPath);
+    Operation operation;
+    int count = 0;
+    QVERIFY(operation.releasefilecount(source, count));
+    QCOMPARE(count, 2);
+    releaseTotal = count;
+    QSignalSpy progress(&operation, &Operation::sign_int_progressvalue);
+
+    QVERIFY(operation.copyfile(source, installPath, true));
+
+    QCOMPARE(progressValues(progress), (QList<int>{32, 65}));
+    QMap<QString, QByteArray> expected = before;
+    expected.insert(QStringLiteral("a.txt"), "a");
+    expected.insert(QStringLiteral("big"), "folder");
+    expected.insert(QStringLiteral("big/b2.bin"), "b2");
+    if (removed)
+        expected.remove(QDir::cleanPath(entry));
+    QCOMPARE(treeSnapshot(installPath), expected);
+    QCOMPARE(log->contains(QStringLiteral("<释放文件>:清除中断的释放留下的临时文件,个数: 1")), removed);
 }
 
 // --- Processes, driver service, logon task ---
