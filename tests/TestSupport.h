@@ -4,6 +4,7 @@
 // capture of the log messages, and small file helpers.
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtGlobal>
 
 // Points HOME and the XDG folders (configuration, data, runtime, desktop)
@@ -200,7 +202,9 @@ inline bool xdotool(const QStringList &arguments, QByteArray *output = nullptr, 
 
 // Where the visible window titled exactly `title` (of process `pid`, when
 // given) lies on the screen, once it shows (within timeoutMs); an empty
-// rectangle when it never does.
+// rectangle when it never does. xdotool gives up at once on an X error,
+// which a window that goes while it looks at it causes, so it is asked
+// again until the time is over.
 inline QRect waitForWindow(const QString &title, qint64 pid = 0, int timeoutMs = 60000)
 {
     QStringList search{QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible")};
@@ -208,8 +212,12 @@ inline QRect waitForWindow(const QString &title, qint64 pid = 0, int timeoutMs =
         search << QStringLiteral("--pid") << QString::number(pid);
     search << QStringLiteral("--name") << QLatin1Char('^') + title + QLatin1Char('$');
     QByteArray found;
-    if (!xdotool(search, &found, timeoutMs))
-        return QRect();
+    QDeadlineTimer deadline(timeoutMs);
+    while (!xdotool(search, &found, int(qMax<qint64>(deadline.remainingTime(), 1)))) {
+        if (deadline.hasExpired())
+            return QRect();
+        QThread::msleep(200);
+    }
     QByteArray shell;
     if (!xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
                   QString::fromLatin1(found.split('\n').value(0).trimmed())},
