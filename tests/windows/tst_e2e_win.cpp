@@ -184,6 +184,7 @@ private:
     std::unique_ptr<QProcess> background;
     std::unique_ptr<QProcess> installer;
     std::unique_ptr<QProcess> clipboard;
+    QTemporaryDir clipboardFolder;
     QRect window;
     qint64 startedAt = 0;
 };
@@ -241,17 +242,25 @@ bool TestEndToEndWindows::typeText(const QString &text)
                 return false;
             continue;
         }
+        const QString file = clipboardFolder.filePath(QStringLiteral("piece.txt"));
+        if (!writeTestFile(file, piece.toUtf8()))
+            return false;
         clipboard = std::make_unique<QProcess>();
-        clipboard->start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
-        clipboard->write(piece.toUtf8());
-        clipboard->closeWriteChannel();
+        clipboard->setStandardInputFile(QProcess::nullDevice());
+        clipboard->setStandardOutputFile(QProcess::nullDevice());
+        clipboard->start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                                  QStringLiteral("-quiet"), file});
         if (!clipboard->waitForStarted(10000))
             return false;
         // Wine takes the new selection over on its own time.
         QDeadlineTimer deadline(30000);
-        while (wine.probe(QStringLiteral("clipboard"), QStringLiteral("-")) != piece) {
-            if (deadline.hasExpired())
+        QString seen;
+        while ((seen = wine.probe(QStringLiteral("clipboard"), QStringLiteral("-"))) != piece) {
+            if (deadline.hasExpired()) {
+                qWarning() << "Windows never saw" << piece << "on the clipboard; last:" << seen
+                           << "xclip:" << clipboard->state() << clipboard->readAllStandardError();
                 return false;
+            }
         }
         if (!xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+v")}))
             return false;
