@@ -9,10 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <QtNumeric>
 
 #include <algorithm>
 #include <cerrno>
@@ -208,20 +210,121 @@ inline QString yesNo(bool met)
     return met ? QStringLiteral("yes") : QStringLiteral("no");
 }
 
+// What a figure counts, and so how its numbers are written.
+enum class Unit { Seconds, KiB, PerSecond, Ratio };
+
+// One measured cell of a row: the value of each run, in the order they
+// ran, written as their median with the lowest and the highest in
+// brackets, so a reader sees how far one run may stray. `label` goes
+// before the numbers (the baseline's name), `note` after them. A cell
+// with `text` holds no measurement and shows the text alone.
+struct Figure
+{
+    QVector<double> runs;
+    Unit unit = Unit::Seconds;
+    QString label;
+    QString note;
+    QString text;
+    // The number shown before the brackets when it is not the median of
+    // the runs (a ratio is that of the two medians).
+    double value = qQNaN();
+
+    double shown() const { return qIsNaN(value) ? bench::median(runs) : value; }
+    double lowest() const { return runs.isEmpty() ? 0 : *std::min_element(runs.begin(), runs.end()); }
+    double highest() const { return runs.isEmpty() ? 0 : *std::max_element(runs.begin(), runs.end()); }
+};
+
+inline Figure figure(const QVector<double> &runs, Unit unit, const QString &label = QString(),
+                     const QString &note = QString())
+{
+    Figure made;
+    made.runs = runs;
+    made.unit = unit;
+    made.label = label;
+    made.note = note;
+    return made;
+}
+
+inline Figure textCell(const QString &text)
+{
+    Figure made;
+    made.text = text;
+    return made;
+}
+
+// Installer ÷ baseline: the ratio of the medians, with the ratios of the
+// pairs of runs taken in turn as its spread, which tells how much one
+// pair alone could say.
+inline Figure ratioOf(const QVector<double> &installer, const QVector<double> &baseline)
+{
+    Figure made;
+    made.unit = Unit::Ratio;
+    for (int i = 0; i < qMin(installer.size(), baseline.size()); ++i) {
+        if (baseline[i] > 0)
+            made.runs << installer[i] / baseline[i];
+    }
+    const double base = bench::median(baseline);
+    if (base > 0)
+        made.value = bench::median(installer) / base;
+    else
+        made.text = QStringLiteral("—");
+    return made;
+}
+
+// The numbers of a cell, the unit once after the first. All take the
+// precision of the first, so they line up.
+inline QString formatFigure(const Figure &cell)
+{
+    if (!cell.text.isEmpty())
+        return cell.text;
+    const double shown = cell.shown();
+    auto number = [&](double value) {
+        switch (cell.unit) {
+        case Unit::Seconds:
+            return QString::number(value * 1000, 'f', shown < 0.1 ? 1 : 0);
+        case Unit::KiB:
+            return QString::number(value / 1024, 'f', 1);
+        case Unit::PerSecond:
+            return QLocale(QLocale::English).toString(value, 'f', 0);
+        case Unit::Ratio:
+            return QString::number(value, 'f', 2);
+        }
+        return QString();
+    };
+    static const char *const units[] = {" ms", " MiB", "/s", ""};
+    QString text = number(shown) + QLatin1String(units[int(cell.unit)]);
+    if (cell.runs.size() > 1)
+        text += QStringLiteral(" (%1–%2)").arg(number(cell.lowest()), number(cell.highest()));
+    if (!cell.label.isEmpty())
+        text = cell.label + QLatin1Char(' ') + text;
+    if (!cell.note.isEmpty())
+        text += QStringLiteral(", ") + cell.note;
+    return text;
+}
+
 // One line of the table: | benchmark | installer | baseline | ratio | goal | met |
-inline void printRow(const QString &name, const QString &installer, const QString &baseline, const QString &ratio,
+inline void printRow(const QString &name, const Figure &installer, const Figure &baseline, const Figure &ratio,
                      const QString &goal, const QString &met)
 {
-    const QByteArray line =
-        QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |\n").arg(name, installer, baseline, ratio, goal, met).toUtf8();
+    const QByteArray line = QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |\n")
+                                .arg(name, formatFigure(installer), formatFigure(baseline), formatFigure(ratio), goal,
+                                     met)
+                                .toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 }
 
-inline void printRow(const QString &name, const QString &installer, const QString &baseline, double ratio,
+inline void printRow(const QString &name, const Figure &installer, const Figure &baseline, const Figure &ratio,
                      const QString &goal, bool met)
 {
-    printRow(name, installer, baseline, QString::number(ratio, 'f', 2), goal, yesNo(met));
+    printRow(name, installer, baseline, ratio, goal, yesNo(met));
+}
+
+// A literal such as "—" would otherwise be taken for a bool.
+inline void printRow(const QString &name, const Figure &installer, const Figure &baseline, const Figure &ratio,
+                     const QString &goal, const char *met)
+{
+    printRow(name, installer, baseline, ratio, goal, QString::fromUtf8(met));
 }
 
 inline void note(const QString &text)

@@ -198,21 +198,25 @@ int measureRelease(int argc, char *argv[])
         const double cpu = bench::median(heardCpu), idleCpu = bench::median(unheardCpu);
         const double perReport = (cpu - idleCpu) / qMax(last.reports, 1);
         bench::printRow(QStringLiteral("progress, main-thread CPU during the release, %1 (median of %2)").arg(mode).arg(rounds),
-                        QStringLiteral("%1 (%2 µs/report)").arg(bench::milliseconds(cpu)).arg(perReport * 1e6, 0, 'f', 1),
-                        QStringLiteral("no receiver ") + bench::milliseconds(idleCpu), cpu / idleCpu,
-                        QStringLiteral("≤ 10 µs/report above the baseline"), ok && perReport <= 10e-6);
+                        bench::figure(heardCpu, bench::Unit::Seconds, QString(),
+                                      QStringLiteral("%1 µs/report").arg(perReport * 1e6, 0, 'f', 1)),
+                        bench::figure(unheardCpu, bench::Unit::Seconds, QStringLiteral("no receiver")),
+                        bench::ratioOf(heardCpu, unheardCpu), QStringLiteral("≤ 10 µs/report above the baseline"),
+                        ok && perReport <= 10e-6);
         const double wall = bench::median(heardWall), idleWall = bench::median(unheardWall);
-        const QString wallText = bench::milliseconds(wall), idleText = QStringLiteral("no receiver ") + bench::milliseconds(idleWall);
+        const bench::Figure wallFigure = bench::figure(heardWall, bench::Unit::Seconds);
+        const bench::Figure idleFigure = bench::figure(unheardWall, bench::Unit::Seconds, QStringLiteral("no receiver"));
         if (fullLog) // each report is also written to log.txt, on the main thread
-            bench::printRow(QStringLiteral("progress, release wall time, %1").arg(mode), wallText, idleText,
-                            QString::number(wall / idleWall, 'f', 2), QStringLiteral("— (a log entry on disk per report)"),
+            bench::printRow(QStringLiteral("progress, release wall time, %1").arg(mode), wallFigure, idleFigure,
+                            bench::ratioOf(heardWall, unheardWall), QStringLiteral("— (a log entry on disk per report)"),
                             QStringLiteral("—"));
         else
-            bench::printRow(QStringLiteral("progress, release wall time, %1").arg(mode), wallText, idleText,
-                            wall / idleWall, QStringLiteral("≤ 1.10"), ok && wall <= 1.10 * idleWall);
+            bench::printRow(QStringLiteral("progress, release wall time, %1").arg(mode), wallFigure, idleFigure,
+                            bench::ratioOf(heardWall, unheardWall), QStringLiteral("≤ 1.10"),
+                            ok && wall <= 1.10 * idleWall);
         bench::printRow(QStringLiteral("progress, the page at the end, %1").arg(mode),
-                        QStringLiteral("%1 reports, last %2, bar %3").arg(last.reports).arg(last.lastReport).arg(last.bar),
-                        QStringLiteral("—"), QStringLiteral("—"),
+                        bench::textCell(QStringLiteral("%1 reports, last %2, bar %3").arg(last.reports).arg(last.lastReport).arg(last.bar)),
+                        bench::textCell(QStringLiteral("—")), bench::textCell(QStringLiteral("—")),
                         QStringLiteral("a report per file, the last 65, bar 75"), bench::yesNo(ok));
     }
     bench::removeWhenDone(targets);

@@ -9,44 +9,15 @@
 //   bench_release --job2 TARGET   one release of this program's folder
 
 #include "BenchSupport.h"
-#include "Info.h"
-#include "Operation.h"
-
-#include <QCoreApplication>
+#include "ReleaseChild.h"
 
 namespace {
-
-// Prints the seconds from the start of job 2 to its end as the install
-// object sees it, when every file's report has reached it. Fails (exit 1)
-// unless the release succeeded and the last report was the page's full
-// share.
-int releaseAsJobTwo(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    installPath = app.arguments().value(2);
-    Operation page;
-    int reports = 0;
-    int last = -1;
-    QObject::connect(&page, &Operation::qml_sign_int_progressvalue, [&](int value) {
-        ++reports;
-        last = value;
-    });
-    bool released = false;
-    QObject::connect(&page, &Operation::qmlSign_bool_releasefile, [&](bool success) {
-        released = success;
-        app.quit();
-    });
-    const double start = bench::monotonicSeconds();
-    page.startthread(2);
-    app.exec();
-    std::printf("%.6f\n", bench::monotonicSeconds() - start);
-    return released && reports == releaseTotal && last == 65 ? 0 : 1;
-}
 
 struct Comparison
 {
     QVector<double> ours, oursProcess, theirs;
-    long oursPeakKiB = 0, theirsPeakKiB = 0;
+    // Each run's peak resident size, in KiB.
+    QVector<double> oursPeakKiB, theirsPeakKiB;
     bool ok = true;
 };
 
@@ -73,7 +44,7 @@ void copyOurs(const QStringList &command, const QString &target, Comparison &res
     result.ok = result.ok && run.ok && timed;
     result.ours << seconds;
     result.oursProcess << run.seconds;
-    result.oursPeakKiB = qMax(result.oursPeakKiB, run.peakKiB);
+    result.oursPeakKiB << double(run.peakKiB);
 }
 
 void copyTheirs(const QStringList &command, const QString &target, Comparison &result)
@@ -81,7 +52,7 @@ void copyTheirs(const QStringList &command, const QString &target, Comparison &r
     const bench::ChildRun run = timedCopy(command, target);
     result.ok = result.ok && run.ok;
     result.theirs << run.seconds;
-    result.theirsPeakKiB = qMax(result.theirsPeakKiB, run.peakKiB);
+    result.theirsPeakKiB << double(run.peakKiB);
 }
 
 Comparison compare(const QString &source, const QString &targets, int runs)
@@ -126,7 +97,7 @@ int runBenchmark(const QString &self)
     };
     const QString work = bench::workFolder() + QStringLiteral("/release");
     QDir(work).removeRecursively();
-    long smallPeak = 0;
+    double smallPeak = 0;
     int status = 0;
     for (const DataSet &set : sets) {
         const QString folder = work + QLatin1Char('/') + QString::number(&set - sets);
@@ -144,21 +115,24 @@ int runBenchmark(const QString &self)
         }
         const double ours = bench::median(c.ours), theirs = bench::median(c.theirs);
         bench::printRow(QStringLiteral("release %1, time (median of %2)").arg(set.name).arg(set.runs),
-                        QStringLiteral("%1 (process %2)")
-                            .arg(bench::milliseconds(ours), bench::milliseconds(bench::median(c.oursProcess))),
-                        QStringLiteral("cp -r ") + bench::milliseconds(theirs), ours / theirs, QStringLiteral("≤ 1.00"),
-                        c.ok && ours <= theirs);
+                        bench::figure(c.ours, bench::Unit::Seconds, QString(),
+                                      QStringLiteral("process ") + bench::milliseconds(bench::median(c.oursProcess))),
+                        bench::figure(c.theirs, bench::Unit::Seconds, QStringLiteral("cp -r")),
+                        bench::ratioOf(c.ours, c.theirs), QStringLiteral("≤ 1.00"), c.ok && ours <= theirs);
         // The copy goes through the kernel, so the peak must not follow the
-        // size of the files: the large set may not take more than the small.
-        const bool flat = smallPeak == 0 || c.oursPeakKiB <= smallPeak + 2048;
-        bench::printRow(QStringLiteral("release %1, peak RSS").arg(set.name), bench::mebibytes(c.oursPeakKiB),
-                        QStringLiteral("cp -r ") + bench::mebibytes(c.theirsPeakKiB),
-                        double(c.oursPeakKiB) / c.theirsPeakKiB,
-                        smallPeak == 0 ? QStringLiteral("reference for 128 MiB")
-                                       : QStringLiteral("≤ 4 KiB set + 2 MiB (%1)").arg(bench::mebibytes(smallPeak)),
+        // size of the files: no run of the large set may take more than the
+        // largest of the small.
+        const bench::Figure peak = bench::figure(c.oursPeakKiB, bench::Unit::KiB);
+        const bool flat = smallPeak == 0 || peak.highest() <= smallPeak + 2048;
+        bench::printRow(QStringLiteral("release %1, peak RSS").arg(set.name), peak,
+                        bench::figure(c.theirsPeakKiB, bench::Unit::KiB, QStringLiteral("cp -r")),
+                        bench::ratioOf(c.oursPeakKiB, c.theirsPeakKiB),
+                        smallPeak == 0
+                            ? QStringLiteral("reference for 128 MiB")
+                            : QStringLiteral("≤ 4 KiB set + 2 MiB (%1)").arg(bench::mebibytes(long(smallPeak))),
                         flat);
         if (smallPeak == 0)
-            smallPeak = c.oursPeakKiB;
+            smallPeak = peak.highest();
     }
     bench::removeWhenDone(work);
     return status;
@@ -168,7 +142,7 @@ int runBenchmark(const QString &self)
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && qstrcmp(argv[1], "--job2") == 0)
-        return releaseAsJobTwo(argc, argv);
+    if (bench::isReleaseChild(argc, argv))
+        return bench::releaseAsJobTwo(argc, argv);
     return runBenchmark(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
 }

@@ -108,8 +108,9 @@ int main(int argc, char *argv[])
     if (!ok)
         bench::note(QStringLiteral("bench_startup: a start showed no frame within %1 s").arg(timeoutSeconds));
     const double a = bench::median(ours), b = bench::median(theirs);
-    bench::printRow(QStringLiteral("start-up to first frame (median of %1)").arg(runs), bench::milliseconds(a),
-                    QStringLiteral("bare window ") + bench::milliseconds(b), a / b, QStringLiteral("≤ 1.50"),
-                    ok && a <= 1.5 * b);
+    bench::printRow(QStringLiteral("start-up to first frame (median of %1)").arg(runs),
+                    bench::figure(ours, bench::Unit::Seconds),
+                    bench::figure(theirs, bench::Unit::Seconds, QStringLiteral("bare window")),
+                    bench::ratioOf(ours, theirs), QStringLiteral("≤ 1.50"), ok && a <= 1.5 * b);
     return ok ? 0 : 1;
 }
