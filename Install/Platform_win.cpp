@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -241,9 +242,8 @@ std::wstring longPath(const QString &path)
     return L"\\\\?\\" + wide(native);
 }
 
-bool isFolderLink(const std::wstring &path)
+bool isFolderLink(DWORD attributes)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
            && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -257,7 +257,7 @@ bool copyFolderLink(const QString &source, const std::wstring &to, bool replaceE
         return false;
     const DWORD existing = ::GetFileAttributesW(to.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
-        if (!replaceExisting || !isFolderLink(to) || !::RemoveDirectoryW(to.c_str()))
+        if (!replaceExisting || !isFolderLink(existing) || !::RemoveDirectoryW(to.c_str()))
             return false;
     }
     return ::CreateSymbolicLinkW(to.c_str(), wide(QDir::toNativeSeparators(destination)).c_str(),
@@ -346,7 +346,14 @@ bool isTemporaryName(const std::wstring &name)
 const DWORD copiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
                                | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-enum class HiddenCopy { Made, NameTaken, Failed };
+// The copy under its temporary name: created hidden and open for its
+// content, its time and its rename, so that after the content nothing
+// reaches it by path again.
+struct HiddenCopy
+{
+    enum Result { Made, NameTaken, Failed } result = Failed;
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
 
 // The content of `from` into the new file `temporary`, which is hidden
 // from the moment it exists: Explorer and the listing of a later release
@@ -354,22 +361,27 @@ enum class HiddenCopy { Made, NameTaken, Failed };
 // its target hidden before it has written it, so the copy is made here,
 // keeping the time of the last change as CopyFileW does. The source may be
 // written meanwhile (the log beside the installer): the copy then has what
-// was there when it read. A failed copy removes what it wrote.
+// was there when it read. A failed copy removes what it wrote; a made one
+// is left open for its caller.
 HiddenCopy copyIntoHiddenFile(const std::wstring &from, const std::wstring &temporary)
 {
+    HiddenCopy copy;
     const HANDLE in = ::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (in == INVALID_HANDLE_VALUE)
-        return HiddenCopy::Failed;
-    const HANDLE out = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        return copy;
+    const HANDLE out = ::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (out == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         ::CloseHandle(in);
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? HiddenCopy::NameTaken
-                                                                           : HiddenCopy::Failed;
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+            copy.result = HiddenCopy::NameTaken;
+        return copy;
     }
-    static thread_local std::vector<char> buffer(1 << 20);
+    // As large as the system's own whole-file copy reads: larger ones only
+    // cost memory and cache.
+    static thread_local std::vector<char> buffer(64 * 1024);
     bool ok = true;
     for (;;) {
         DWORD got = 0;
@@ -388,11 +400,57 @@ HiddenCopy copyIntoHiddenFile(const std::wstring &from, const std::wstring &temp
     FILETIME changed{};
     if (ok && ::GetFileTime(in, nullptr, nullptr, &changed))
         ::SetFileTime(out, nullptr, nullptr, &changed);
-    ok = ::CloseHandle(out) && ok;
     ::CloseHandle(in);
-    if (!ok)
+    if (!ok) {
+        ::CloseHandle(out);
         ::DeleteFileW(temporary.c_str());
-    return ok ? HiddenCopy::Made : HiddenCopy::Failed;
+        return copy;
+    }
+    copy.result = HiddenCopy::Made;
+    copy.file = out;
+    return copy;
+}
+
+// The open file put under the name `to`, through its handle; an existing
+// file of that name is replaced only if asked. False, with the system's
+// error, if it could not be.
+bool renameOpenFile(HANDLE file, const std::wstring &to, bool replaceExisting)
+{
+    const size_t nameBytes = to.size() * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+    rename->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = DWORD(nameBytes);
+    std::copy(to.begin(), to.end(), rename->FileName);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, DWORD(buffer.size()));
+}
+
+// The copy under the target's name. A fresh install has no target yet, so
+// the plain rename comes first; only when the name is taken is the target
+// looked at: a read-only one stays as it is, and so does any existing one
+// unless replacing was asked.
+bool putInPlace(HANDLE file, const std::wstring &to, bool replaceExisting)
+{
+    if (renameOpenFile(file, to, false))
+        return true;
+    const DWORD error = ::GetLastError();
+    if ((error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) || !replaceExisting)
+        return false;
+    const DWORD existing = ::GetFileAttributesW(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+        return false;
+    return renameOpenFile(file, to, true);
+}
+
+// The attributes the source gives its copy, set through the copy's handle;
+// the time set with its content stays (zero leaves a time as it is).
+void setCopiedAttributes(HANDLE file, DWORD sourceAttributes)
+{
+    FILE_BASIC_INFO basic{};
+    const DWORD attributes = sourceAttributes & copiedAttributes;
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
 }
 
 } // namespace
@@ -420,38 +478,38 @@ bool FolderCopy::copy(const QString &name, bool replaceExisting)
 {
     const std::wstring from = folders->longSource + wide(name);
     const std::wstring to = folders->longTarget + wide(name);
-    if (isFolderLink(from))
-        return copyFolderLink(folders->source + QLatin1Char('/') + name, to, replaceExisting);
     const DWORD source = ::GetFileAttributesW(from.c_str());
     if (source == INVALID_FILE_ATTRIBUTES)
         return false;
-    // A read-only target stays as it is; so does any existing one unless
-    // replacing was asked.
-    const DWORD existing = ::GetFileAttributesW(to.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (!replaceExisting || (existing & FILE_ATTRIBUTE_READONLY)))
+    if (isFolderLink(source))
+        return copyFolderLink(folders->source + QLatin1Char('/') + name, to, replaceExisting);
+    // Asked to keep what is there, a copy would be made for nothing.
+    if (!replaceExisting && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
     // Written beside the target and put in its place once whole, also where
     // no file is there yet: a copy cut off never leaves part of a file
     // under the target's name. A name that is taken already is a stale
     // copy's: another one is drawn.
     std::wstring temporary;
-    HiddenCopy made = HiddenCopy::NameTaken;
-    for (int attempt = 0; attempt < 100 && made == HiddenCopy::NameTaken; ++attempt) {
+    HiddenCopy made;
+    made.result = HiddenCopy::NameTaken;
+    for (int attempt = 0; attempt < 100 && made.result == HiddenCopy::NameTaken; ++attempt) {
         temporary = folders->longTarget + temporaryName(wide(name));
         made = copyIntoHiddenFile(from, temporary);
     }
-    if (made != HiddenCopy::Made)
+    if (made.result != HiddenCopy::Made)
         return false;
-    if (::MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        // Its own attributes at last, as CopyFileW would have given them; a
-        // kill just before leaves the whole file, hidden, for the next
-        // release to replace.
-        const DWORD attributes = source & copiedAttributes;
-        ::SetFileAttributesW(to.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-        return true;
+    if (!putInPlace(made.file, to, replaceExisting)) {
+        ::CloseHandle(made.file);
+        ::DeleteFileW(temporary.c_str());
+        return false;
     }
-    ::DeleteFileW(temporary.c_str());
-    return false;
+    // Its own attributes at last, as CopyFileW would have given them; a
+    // kill just before leaves the whole file, hidden, for the next
+    // release to replace. The file is the target's now: whatever its
+    // close says, it is never removed.
+    setCopiedAttributes(made.file, source);
+    return ::CloseHandle(made.file);
 }
 
 bool appendToFile(const QString &path, const QByteArray &bytes)
