@@ -16,6 +16,7 @@
 #include "main.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QImage>
 #include <QProcess>
 #include <QQmlApplicationEngine>
@@ -46,6 +47,16 @@ bool looksLike(const QColor &seen, const QColor &expected)
            && qAbs(seen.blue() - expected.blue()) <= 6;
 }
 
+// The folder picker, a dialog of the widgets the application object has.
+QFileDialog *findChildDialog()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget))
+            return dialog;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class TestPages : public QObject
@@ -62,6 +73,7 @@ private slots:
     void customPanelOpensAndClosesInPlace();
     void draggingMovesAllThreeWindows();
     void pathFieldPassesEveryChange();
+    void browseButtonOpensTheFolderPicker();
     void installingPhases_data();
     void installingPhases();
     void slowDriverRemovalHoldsTheBarAtEleven();
@@ -132,9 +144,10 @@ void TestPages::loadPages()
     // Somewhere in the screen, as a window manager would put it.
     window->setPosition(200, 150);
     QTRY_COMPARE(window->position(), QPoint(200, 150));
+    // The installing and success pages come once the first screen is drawn.
+    QTRY_VERIFY(object(QStringLiteral("installing")) && object(QStringLiteral("installsuccess")));
     installing = object(QStringLiteral("installing"));
     success = object(QStringLiteral("installsuccess"));
-    QVERIFY(installing && success);
 }
 
 QVariant TestPages::eval(const QString &expression, QObject *scope)
@@ -368,6 +381,33 @@ void TestPages::pathFieldPassesEveryChange()
         QCOMPARE(configPath, expected + QStringLiteral("/temp/config/config.ini"));
     }
     QCOMPARE(eval(QStringLiteral("install_path.text")).toString(), typed);
+}
+
+// The picker behind the browse button is made on its first click; the
+// folder typed into it, with characters a shell would take, becomes the
+// install path with the product folder under it.
+void TestPages::browseButtonOpensTheFolderPicker()
+{
+    const QString chosen = environment->path() + QStringLiteral("/Games & Apps #1 (x) 100%");
+    QVERIFY(QDir().mkpath(chosen));
+    loadPages();
+    QVERIFY(!eval(QStringLiteral("fds.item")).value<QObject *>());
+    openCustomPanel();
+    click(QStringLiteral("btnbrowse"));
+    QTRY_VERIFY(eval(QStringLiteral("fds.item !== null && fds.item.visible")).toBool());
+    QCOMPARE(eval(QStringLiteral("fds.item.title")).toString(), QStringLiteral("选择安装路径"));
+
+    QFileDialog *picker = nullptr;
+    QTRY_VERIFY((picker = findChildDialog()) && picker->isVisible());
+    picker->activateWindow();
+    QTRY_VERIFY(picker->isActiveWindow());
+    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
+    QVERIFY(xdotool({QStringLiteral("type"), chosen}));
+    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+    QTRY_VERIFY(!eval(QStringLiteral("fds.item.visible")).toBool());
+    const QString expected = chosen + QLatin1Char('/') + clientExeBase;
+    QTRY_COMPARE(eval(QStringLiteral("install_path.text")).toString(), expected);
+    QCOMPARE(installPath, expected);
 }
 
 // ---- installing page ---------------------------------------------------------

@@ -3,7 +3,6 @@ import QtQuick.Window 2.2
 import QtQuick.Controls 1.4
 import QtQuick.Layouts 1.2
 import QtQuick.Controls.Styles 1.4
-import QtQuick.Dialogs 1.2
 import qz.Network 1.0
 import qz.InstallOperation 1.0
 import "."
@@ -28,13 +27,31 @@ Window {
         width = 640 * dp
     }
 
+    // The installing and success pages. They are made once the first screen
+    // has been drawn, or at once when the install starts before that.
+    readonly property alias installing: installingPage.item
+    readonly property alias installsuccess: successPage.item
+
+    function makePages() {
+        installingPage.active = true
+        successPage.active = true
+    }
+
     Component.onCompleted: {
         network.initRequest()
         if (!installoperation.getisskip())
             return
+        makePages()
         installing.visible = true
         installoperation.startthread(4)
         installing.startprogress()
+    }
+
+    // Called before each frame is drawn; what it asks for later runs once
+    // the frame is on the screen.
+    onAfterAnimating: {
+        if (!successPage.active)
+            Qt.callLater(makePages)
     }
 
     Network {
@@ -45,12 +62,18 @@ Window {
         id: installoperation
     }
 
-    Installing {
-        id: installing
+    Loader {
+        id: installingPage
+
+        active: false
+        source: "Installing.qml"
     }
 
-    Installsuccess {
-        id: installsuccess
+    Loader {
+        id: successPage
+
+        active: false
+        source: "Installsuccess.qml"
     }
 
     MouseArea {
@@ -174,6 +197,7 @@ Window {
                     }
                     installoperation.writeregedit()
                     network.reportinstall()
+                    window.makePages()
                     installing.visible = true
                     installoperation.startthread(4)
                     installing.startprogress()
@@ -384,6 +408,8 @@ Window {
         }
 
         Button {
+            id: btnbrowse
+
             width: 80 * dp
             height: 30 * dp
             anchors.top: parent.top
@@ -546,17 +572,16 @@ Window {
         }
     }
 
-    FileDialog {
+    Loader {
         id: fds
-        title: qsTr("选择安装路径")
-        folder: shortcuts.desktop
-        selectExisting: true
-        selectFolder: true
-        selectMultiple: false
-        onAccepted: {
-            install_path.text = installoperation.getpath(installoperation.createPath(fds.fileUrl.toString()))
-            installoperation.setdefaultinstall_path(install_path.text)
+
+        active: false
+        source: "FolderDialog.qml"
+        onLoaded: item.pathField = install_path
+
+        function open() {
+            active = true
+            item.open()
         }
-        onRejected: fds.visible = false
     }
 }

@@ -3,7 +3,6 @@ import QtQuick.Window 2.2
 import QtQuick.Controls 1.4
 import QtQuick.Layouts 1.2
 import QtQuick.Controls.Styles 1.4
-import QtQuick.Dialogs 1.2
 
 // The installer's main window with nothing in it: the same modules, the
 // same size, colour, flags and title.
