@@ -42,8 +42,23 @@ QString registryFilePath();
 QString defaultInstallPath();
 
 // The text in which the installer's own image name is looked up for the
-// channel tag; empty when it could not be had within timeoutMs.
-QByteArray installerImageListing(int timeoutMs);
+// channel tag. Asking the system for it starts when the object is made and
+// runs beside the rest of the start-up; read() waits for it. Empty when it
+// could not be had within timeoutMs.
+class ImageListing
+{
+public:
+    explicit ImageListing(int timeoutMs);
+    ~ImageListing();
+    ImageListing(const ImageListing &) = delete;
+    ImageListing &operator=(const ImageListing &) = delete;
+
+    QByteArray read();
+
+private:
+    struct Run;
+    std::unique_ptr<Run> run;
+};
 
 // The program to run for one of the system tools tasklist, taskkill, sc and
 // schtasks, and the environment their children run in.

@@ -658,7 +658,19 @@ QString defaultInstallPath()
            + QStringLiteral("/lumenrider");
 }
 
-QByteArray installerImageListing(int)
+// Linux lists no image names: the installer's own file name stands for
+// the listing.
+struct ImageListing::Run
+{
+};
+
+ImageListing::ImageListing(int) : run(std::make_unique<Run>())
+{
+}
+
+ImageListing::~ImageListing() = default;
+
+QByteArray ImageListing::read()
 {
     return QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8();
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Platform {
@@ -114,16 +115,39 @@ QString defaultInstallPath()
     return QStringLiteral("C:/Program Files (x86)/lumenrider");
 }
 
-QByteArray installerImageListing(int timeoutMs)
+// Starting a program takes Wine a good while of the thread that starts it,
+// so tasklist is started, and waited for, on a thread of its own.
+struct ImageListing::Run
 {
-    QProcess listing;
-    listing.start(systemProgram(QStringLiteral("tasklist")), QStringList());
-    if (!listing.waitForFinished(timeoutMs)) {
-        listing.kill();
-        listing.waitForFinished(1000);
-        return QByteArray();
-    }
-    return listing.readAllStandardOutput();
+    std::thread thread;
+    QByteArray listing;
+};
+
+ImageListing::ImageListing(int timeoutMs) : run(std::make_unique<Run>())
+{
+    run->thread = std::thread([run = run.get(), timeoutMs] {
+        const ThreadCrashStack crashStack;
+        QProcess tasklist;
+        tasklist.start(systemProgram(QStringLiteral("tasklist")), QStringList());
+        if (!tasklist.waitForFinished(timeoutMs)) {
+            tasklist.kill();
+            tasklist.waitForFinished(1000);
+            return;
+        }
+        run->listing = tasklist.readAllStandardOutput();
+    });
+}
+
+ImageListing::~ImageListing()
+{
+    read();
+}
+
+QByteArray ImageListing::read()
+{
+    if (run->thread.joinable())
+        run->thread.join();
+    return run->listing;
 }
 
 QString toolProgram(const QString &tool)

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQuickWindow>
 #include <QSettings>
 #include <QStringBuilder>
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -36,6 +38,8 @@ const QString installerTitle = QStringLiteral("流光游戏加速器安装程序
 namespace {
 
 const int listingWaitMs = 30000;
+// The longest job 3 waits for the first screen to be drawn.
+const int firstFrameWaitMs = 3000;
 const char imageNameMarker[] = "lumenrider_";
 const int imageNameSliceBytes = 60;
 
@@ -333,7 +337,8 @@ int runCrashReporter(int argc, char *argv[])
     const QString chosenFolder = qEnvironmentVariable("LUMENRIDER_CRASH_INSTALL_PATH");
     if (!chosenFolder.isEmpty())
         retargetInstallPath(chosenFolder);
-    readInstallerChannel();
+    Platform::ImageListing listing(listingWaitMs);
+    readInstallerChannel(listing);
     logApiBase = qEnvironmentVariable("LUMENRIDER_CRASH_LOG_API");
     reportCrash(crash.code, crash.address, crashReportWaitMs);
     return 0;
@@ -493,10 +498,9 @@ ChannelValues scanInstallerChannel(const QByteArray &listing, ChannelValues valu
     return values;
 }
 
-void readInstallerChannel()
+void readInstallerChannel(Platform::ImageListing &listing)
 {
-    const ChannelValues values =
-        scanInstallerChannel(Platform::installerImageListing(listingWaitMs), {inviteCdk, oemId, projectName});
+    const ChannelValues values = scanInstallerChannel(listing.read(), {inviteCdk, oemId, projectName});
     inviteCdk = values.inviteCdk;
     oemId = values.oemId;
     projectName = values.projectName;
@@ -525,10 +529,29 @@ void waitForApi()
         qWarning() << "<接口操作>:未获取到接口地址,不上报继续安装";
 }
 
-void startClientStopJob(Operation &operation)
+// Job 3 runs system tools, and starting programs under Wine takes turns
+// with drawing the page: it starts once the first screen has been drawn, or
+// after firstFrameWaitMs when none comes. An install that skips the first
+// screen starts as the page is shown and has job 3 started before it, as
+// always.
+void startClientStopJob(Operation &operation, QObject *page)
 {
     clientProcessList = QStringLiteral("ZURizad.exe,ruzuvaveru.exe,lumenrider.exe");
-    operation.startthread(3);
+    if (goInstall) {
+        operation.startthread(3);
+        return;
+    }
+    auto started = std::make_shared<bool>(false);
+    const auto startOnce = [&operation, started] {
+        if (*started)
+            return;
+        *started = true;
+        operation.startthread(3);
+    };
+    if (auto *window = qobject_cast<QQuickWindow *>(page))
+        // Drawn on the render thread: the start crosses to ours.
+        QObject::connect(window, &QQuickWindow::frameSwapped, &operation, startOnce, Qt::QueuedConnection);
+    QTimer::singleShot(firstFrameWaitMs, &operation, startOnce);
 }
 
 void registerQmlTypes()
@@ -550,10 +573,21 @@ void leaveRunningJobs(int exitCode)
     std::_Exit(exitCode);
 }
 
-bool loadMainPage(QQmlApplicationEngine &engine)
+// The page's objects are made here, before the channel is known: its
+// bindings, its showing and its first request (the init call, which carries
+// the channel) wait for showMainPage.
+std::unique_ptr<QObject> makeMainPage(QQmlApplicationEngine &engine, QQmlComponent &page)
 {
-    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
-    return !engine.rootObjects().isEmpty();
+    page.loadUrl(QUrl(QStringLiteral("qrc:/main.qml")));
+    std::unique_ptr<QObject> made(page.beginCreate(engine.rootContext()));
+    if (!made)
+        qWarning().noquote() << page.errorString();
+    return made;
+}
+
+void showMainPage(QQmlComponent &page)
+{
+    page.completeCreate();
 }
 
 int main(int argc, char *argv[])
@@ -574,7 +608,9 @@ int main(int argc, char *argv[])
     readCommandLine(argc, argv);
     installLogSink();
     initInstallInfo();
-    readInstallerChannel();
+    // The system's process listing takes a while: it runs while the API is
+    // found and the page is made, and nothing reads the channel before.
+    Platform::ImageListing listing(listingWaitMs);
 
     Network network;
     discoverApi(network);
@@ -582,15 +618,15 @@ int main(int argc, char *argv[])
     waitForApi();
 
     Operation operation;
-    startClientStopJob(operation);
     installCrashFilter();
-
     registerQmlTypes();
-    if (!loadMainPage(engine)) {
-        // Job 3 may still run: the same way out as the normal exit.
-        leaveRunningJobs(-1);
+    QQmlComponent pageComponent(&engine);
+    const std::unique_ptr<QObject> page = makeMainPage(engine, pageComponent);
+    readInstallerChannel(listing);
+    if (!page)
         return -1;
-    }
+    startClientStopJob(operation, page.get());
+    showMainPage(pageComponent);
     armTestFault();
     const int exitCode = app.exec();
     leaveRunningJobs(exitCode);

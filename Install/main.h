@@ -7,9 +7,16 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <memory>
+
 class Network;
+namespace Platform {
+class ImageListing;
+}
 class Operation;
+class QObject;
 class QQmlApplicationEngine;
+class QQmlComponent;
 
 // Title of the main page, and the name a second instance looks for.
 extern const QString installerTitle;
@@ -37,14 +44,15 @@ void readCommandLine(int argc, char *argv[]);
 void applyCommandLineFlag(const char *argument);
 void installLogSink();
 ChannelValues scanInstallerChannel(const QByteArray &listing, ChannelValues values);
-void readInstallerChannel();
+void readInstallerChannel(Platform::ImageListing &listing);
 void discoverApi(Network &network);
 void checkSecondInstall();
 void waitForApi();
-void startClientStopJob(Operation &operation);
 void installCrashFilter();
 void registerQmlTypes();
-bool loadMainPage(QQmlApplicationEngine &engine);
+std::unique_ptr<QObject> makeMainPage(QQmlApplicationEngine &engine, QQmlComponent &page);
+void startClientStopJob(Operation &operation, QObject *page);
+void showMainPage(QQmlComponent &page);
 void armTestFault();
 void leaveRunningJobs(int exitCode);
 

@@ -454,7 +454,7 @@ void TestPlatformWin::systemToolsByTheirFullPath()
     QFile::setPermissions(current.filePath(QStringLiteral("tasklist.exe")), QFile::ReadOwner | QFile::WriteOwner);
     const QString before = QDir::currentPath();
     QDir::setCurrent(current.path());
-    Platform::installerImageListing(30000);
+    Platform::ImageListing(30000).read();
     Platform::Command batch = Platform::batchCommand(current.filePath(QStringLiteral("autostart.bat")));
     QDir::setCurrent(before);
     QFile::remove(besideUs);
