@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QEventLoop>
+#include <QFile>
 #include <QMessageBox>
 #include <QMutex>
 #include <QQmlApplicationEngine>
@@ -573,6 +574,15 @@ void leaveRunningJobs(int exitCode)
     std::_Exit(exitCode);
 }
 
+// The Windows build carries the Controls module in its resources (see
+// Install/CMakeLists.txt): found there first, its documents are read from
+// memory and not looked up folder by folder on the disk.
+void preferBundledModules(QQmlEngine &engine)
+{
+    if (QFile::exists(QStringLiteral(":/QtQuick/Controls/qmldir")))
+        engine.addImportPath(QStringLiteral("qrc:/"));
+}
+
 // The page's objects are made here, before the channel is known: its
 // bindings, its showing and its first request (the init call, which carries
 // the channel) wait for showMainPage.
@@ -603,6 +613,7 @@ int main(int argc, char *argv[])
     drawPagesInSoftware();
     QApplication app(argc, argv);
     QQmlApplicationEngine engine;
+    preferBundledModules(engine);
     Platform::serveSecondInstances(installerTitle);
 
     readCommandLine(argc, argv);

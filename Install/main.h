@@ -17,6 +17,7 @@ class Operation;
 class QObject;
 class QQmlApplicationEngine;
 class QQmlComponent;
+class QQmlEngine;
 
 // Title of the main page, and the name a second instance looks for.
 extern const QString installerTitle;
@@ -50,6 +51,7 @@ void checkSecondInstall();
 void waitForApi();
 void installCrashFilter();
 void registerQmlTypes();
+void preferBundledModules(QQmlEngine &engine);
 std::unique_ptr<QObject> makeMainPage(QQmlApplicationEngine &engine, QQmlComponent &page);
 void startClientStopJob(Operation &operation, QObject *page);
 void showMainPage(QQmlComponent &page);

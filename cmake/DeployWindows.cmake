@@ -1,7 +1,7 @@
 # Puts beside the Windows programs in DEST everything they need to start on
 # a clean Windows: the Qt libraries they and the page modules link, the
 # windows platform plugin, the QML modules the pages import and the mingw
-# runtime. Run as: cmake -DDEST=... -DKIT=... -DOBJDUMP=... -DSEARCH="a;b" -P DeployWindows.cmake
+# runtime. Run as: cmake -DDEST=... -DKIT=... -DOBJDUMP=... [-DSTRIP=...] -DSEARCH="a;b" -P DeployWindows.cmake
 # With -DCONSOLE=ON the programs are console tools: only the libraries they
 # link go beside them.
 cmake_policy(VERSION 3.16)
@@ -24,6 +24,9 @@ if(NOT CONSOLE)
     get_filename_component(parent "${DEST}/qml/${module}" DIRECTORY)
     file(COPY "${KIT}/qml/${module}" DESTINATION "${parent}")
   endforeach()
+  # A program that carries the Controls module's documents in its resources
+  # (the installer) has the engine look for the module's plugin beside it.
+  file(COPY "${KIT}/qml/QtQuick/Controls/qtquickcontrolsplugin.dll" DESTINATION "${DEST}")
   file(COPY "${KIT}/plugins/platforms/qwindows.dll" DESTINATION "${DEST}/platforms")
   file(COPY "${KIT}/plugins/styles/qwindowsvistastyle.dll" DESTINATION "${DEST}/styles")
   # Without it, Qt looks for its plugins and modules in the kit's own folder
@@ -63,6 +66,15 @@ while(pending)
       if(EXISTS "${dir}/${name}")
         if(NOT EXISTS "${DEST}/${name}" OR "${dir}/${name}" IS_NEWER_THAN "${DEST}/${name}")
           file(COPY "${dir}/${name}" DESTINATION "${DEST}")
+          # The mingw runtime comes with its debugging information, four
+          # fifths of its size, which is mapped in with the library at every
+          # start.
+          if(STRIP AND NOT dir STREQUAL "${KIT}/bin")
+            execute_process(COMMAND "${STRIP}" --strip-debug "${DEST}/${name}" RESULT_VARIABLE failed)
+            if(failed)
+              message(FATAL_ERROR "DeployWindows: cannot strip ${DEST}/${name}")
+            endif()
+          endif()
         endif()
         list(APPEND pending "${DEST}/${name}")
         break()

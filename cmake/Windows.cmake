@@ -8,13 +8,14 @@ foreach(dll libstdc++-6.dll libwinpthread-1.dll)
   list(APPEND LUMENRIDER_MINGW_RUNTIME_DIRS "${dll_dir}")
 endforeach()
 find_program(LUMENRIDER_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
+find_program(LUMENRIDER_STRIP NAMES i686-w64-mingw32-strip REQUIRED)
 
 # After `target` is built, folder `dir` gets what its programs need; with
 # CONSOLE, they are console tools that need no plugins or QML modules.
 function(lumenrider_deploy_windows target dir)
   cmake_parse_arguments(D "CONSOLE" "" "" ${ARGN})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DDEST=${dir} -DKIT=${QT_WIN32_KIT} -DOBJDUMP=${LUMENRIDER_OBJDUMP} -DCONSOLE=${D_CONSOLE}
+    COMMAND ${CMAKE_COMMAND} -DDEST=${dir} -DKIT=${QT_WIN32_KIT} -DOBJDUMP=${LUMENRIDER_OBJDUMP} -DSTRIP=${LUMENRIDER_STRIP} -DCONSOLE=${D_CONSOLE}
             "-DSEARCH=${LUMENRIDER_MINGW_RUNTIME_DIRS}" -P ${PROJECT_SOURCE_DIR}/cmake/DeployWindows.cmake
     COMMENT "Putting Qt and the mingw runtime beside the programs in ${dir}"
     VERBATIM)
