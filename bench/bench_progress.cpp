@@ -17,6 +17,7 @@
 #include "main.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -55,7 +56,7 @@ public:
         if (engine->rootObjects().isEmpty())
             return false;
         window = qobject_cast<QQuickWindow *>(engine->rootObjects().first());
-        installing = qobject_cast<QQuickWindow *>(evaluate(window, QStringLiteral("installing")).value<QObject *>());
+        installing = madePage(QStringLiteral("installing"));
         operation = qobject_cast<Operation *>(evaluate(window, QStringLiteral("installoperation")).value<QObject *>());
         if (!window || !installing || !operation)
             return false;
@@ -66,6 +67,19 @@ public:
         installing->setVisible(true);
         drawn.exec();
         return true;
+    }
+
+    // The later pages are made once the first screen is drawn.
+    QQuickWindow *madePage(const QString &id)
+    {
+        QDeadlineTimer deadline(10000);
+        QQuickWindow *page = nullptr;
+        while (!(page = qobject_cast<QQuickWindow *>(evaluate(window, id).value<QObject *>())) && !deadline.hasExpired()) {
+            QEventLoop wait;
+            QTimer::singleShot(10, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        return page;
     }
 
     // A value of the installing page, by the ids of its own document.
