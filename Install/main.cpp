@@ -583,12 +583,24 @@ void preferBundledModules(QQmlEngine &engine)
         engine.addImportPath(QStringLiteral("qrc:/"));
 }
 
-// The page's objects are made here, before the channel is known: its
-// bindings, its showing and its first request (the init call, which carries
-// the channel) wait for showMainPage.
+// The engine's loader thread reads the page and the modules it imports
+// while the main thread finds the API; the types the page names are
+// registered by then.
+void startLoadingMainPage(QQmlComponent &page)
+{
+    page.loadUrl(QUrl(QStringLiteral("qrc:/main.qml")), QQmlComponent::Asynchronous);
+}
+
+// The page's objects are made here, once it has loaded, before the channel
+// is known: its bindings, its showing and its first request (the init call,
+// which carries the channel) wait for showMainPage.
 std::unique_ptr<QObject> makeMainPage(QQmlApplicationEngine &engine, QQmlComponent &page)
 {
-    page.loadUrl(QUrl(QStringLiteral("qrc:/main.qml")));
+    if (page.isLoading()) {
+        QEventLoop loaded;
+        QObject::connect(&page, &QQmlComponent::statusChanged, &loaded, &QEventLoop::quit);
+        loaded.exec();
+    }
     std::unique_ptr<QObject> made(page.beginCreate(engine.rootContext()));
     if (!made)
         qWarning().noquote() << page.errorString();
@@ -619,9 +631,13 @@ int main(int argc, char *argv[])
     readCommandLine(argc, argv);
     installLogSink();
     initInstallInfo();
-    // The system's process listing takes a while: it runs while the API is
-    // found and the page is made, and nothing reads the channel before.
+    // The system's process listing and the loading of the page take a
+    // while: they run while the API is found, and nothing reads the channel
+    // before the page is shown.
     Platform::ImageListing listing(listingWaitMs);
+    registerQmlTypes();
+    QQmlComponent pageComponent(&engine);
+    startLoadingMainPage(pageComponent);
 
     Network network;
     discoverApi(network);
@@ -630,8 +646,6 @@ int main(int argc, char *argv[])
 
     Operation operation;
     installCrashFilter();
-    registerQmlTypes();
-    QQmlComponent pageComponent(&engine);
     const std::unique_ptr<QObject> page = makeMainPage(engine, pageComponent);
     readInstallerChannel(listing);
     if (!page)

@@ -52,6 +52,7 @@ void waitForApi();
 void installCrashFilter();
 void registerQmlTypes();
 void preferBundledModules(QQmlEngine &engine);
+void startLoadingMainPage(QQmlComponent &page);
 std::unique_ptr<QObject> makeMainPage(QQmlApplicationEngine &engine, QQmlComponent &page);
 void startClientStopJob(Operation &operation, QObject *page);
 void showMainPage(QQmlComponent &page);
