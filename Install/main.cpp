@@ -542,16 +542,20 @@ void startClientStopJob(Operation &operation, QObject *page)
         operation.startthread(3);
         return;
     }
+    // Whichever comes first starts the job; every later frame then goes by
+    // without a call.
     auto started = std::make_shared<bool>(false);
-    const auto startOnce = [&operation, started] {
+    auto frames = std::make_shared<QMetaObject::Connection>();
+    const auto startOnce = [&operation, started, frames] {
         if (*started)
             return;
         *started = true;
+        QObject::disconnect(*frames);
         operation.startthread(3);
     };
     if (auto *window = qobject_cast<QQuickWindow *>(page))
         // Drawn on the render thread: the start crosses to ours.
-        QObject::connect(window, &QQuickWindow::frameSwapped, &operation, startOnce, Qt::QueuedConnection);
+        *frames = QObject::connect(window, &QQuickWindow::frameSwapped, &operation, startOnce, Qt::QueuedConnection);
     QTimer::singleShot(firstFrameWaitMs, &operation, startOnce);
 }
 

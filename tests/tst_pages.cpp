@@ -48,7 +48,7 @@ bool looksLike(const QColor &seen, const QColor &expected)
 }
 
 // The folder picker, a dialog of the widgets the application object has.
-QFileDialog *findChildDialog()
+QFileDialog *shownFileDialog()
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         if (auto *dialog = qobject_cast<QFileDialog *>(widget))
@@ -398,7 +398,7 @@ void TestPages::browseButtonOpensTheFolderPicker()
     QCOMPARE(eval(QStringLiteral("fds.item.title")).toString(), QStringLiteral("选择安装路径"));
 
     QFileDialog *picker = nullptr;
-    QTRY_VERIFY((picker = findChildDialog()) && picker->isVisible());
+    QTRY_VERIFY((picker = shownFileDialog()) && picker->isVisible());
     picker->activateWindow();
     QTRY_VERIFY(picker->isActiveWindow());
     QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
